@@ -1,0 +1,38 @@
+#include "File.h"
+
+#include <string.h>
+
+CFile::CFile() : m_hFile(INVALID_HANDLE_VALUE) {}
+
+CFile::~CFile()
+{
+    Close();
+}
+
+BOOL CFile::Create(const char* path)
+{
+    if (m_hFile != INVALID_HANDLE_VALUE || path == NULL || strlen(path) >= MAX_PATH)
+        return FALSE;
+    m_hFile = CreateFileA(path, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
+    return m_hFile != INVALID_HANDLE_VALUE;
+}
+
+void CFile::Write(const void* data, DWORD count)
+{
+    if (count == 0)
+        return;
+    DWORD written = 0;
+    if (!WriteFile(m_hFile, data, count, &written, NULL))
+        throw CFileException(GetLastError());
+    if (written != count)
+        throw CFileException(ERROR_WRITE_FAULT);
+}
+
+BOOL CFile::Close()
+{
+    if (m_hFile == INVALID_HANDLE_VALUE)
+        return TRUE;
+    BOOL closed = CloseHandle(m_hFile);
+    m_hFile = INVALID_HANDLE_VALUE;
+    return closed;
+}

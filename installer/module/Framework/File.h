@@ -1,0 +1,30 @@
+#pragma once
+
+#include <windows.h>
+
+class CFileException {
+public:
+    explicit CFileException(DWORD error) : m_error(error) {}
+    DWORD m_error;
+};
+
+// A file opened for writing. Write throws CFileException when the system
+// call fails or writes fewer bytes than asked; the handle is closed by Close
+// or, on any other road, by the destructor.
+class CFile {
+public:
+    CFile();
+    ~CFile();
+
+    // Creates the file, or truncates an existing one: write-only, no sharing,
+    // normal attributes. Paths of MAX_PATH bytes or more are refused.
+    BOOL Create(const char* path);
+    void Write(const void* data, DWORD count);
+    BOOL Close();
+
+private:
+    CFile(const CFile&);
+    CFile& operator=(const CFile&);
+
+    HANDLE m_hFile;
+};
