@@ -1,0 +1,103 @@
+"""The run from start to exit: single instance, host-dependent mutex name,
+work folder handling, and exit code 0 on every road."""
+import os
+import sys
+import unittest
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "wine"))
+from winehost import (CLEANUP_VALUE, DEMO_MARKER, INSTALLER, MUTEX_GLOBAL, MUTEX_LOCAL, PAYLOAD_FILE,  # noqa: E402
+                      Prefix, bootstrapper, helper, tree, wait_for)
+
+
+class Sequence(unittest.TestCase):
+    def setUp(self):
+        self.prefix = Prefix(self.id().rsplit(".", 1)[-1])
+        self.addCleanup(self.prefix.close)
+
+    def run_bootstrapper(self):
+        result = self.prefix.run(bootstrapper())
+        self.assertEqual(0, result.returncode, result.output)
+        return result
+
+    def test_full_run_on_fresh_prefix(self):
+        self.assertFalse(os.path.exists(self.prefix.work_folder))
+        self.run_bootstrapper()
+        files = tree(self.prefix.work_folder)
+        for name in (PAYLOAD_FILE, INSTALLER, DEMO_MARKER, "InstData", "language"):
+            self.assertIn(name, files)
+        self.assertIsNotNone(self.prefix.cleanup_command())
+
+    def hold(self, name):
+        holder = self.prefix.start(helper("holdmutex"), name, "60000")
+        self.addCleanup(holder.kill)
+        self.assertTrue(wait_for(lambda: self.prefix.mutex_exists(name)), f"{name} was not created")
+        return holder
+
+    def assert_stopped_at_mutex(self):
+        self.run_bootstrapper()
+        self.assertFalse(os.path.exists(self.prefix.work_folder))
+        self.assertIsNone(self.prefix.cleanup_command())
+
+    def assert_ran(self):
+        self.run_bootstrapper()
+        self.assertTrue(os.path.exists(os.path.join(self.prefix.work_folder, DEMO_MARKER)))
+
+    def test_second_copy_stops_before_touching_registry_or_disk(self):
+        # A copy already running holds the global name on every NT 5+ host.
+        for version in ("win7", "win10", "winxp", "win2k"):
+            with self.subTest(version=version):
+                self.prefix.set_windows_version(version)
+                holder = self.hold(MUTEX_GLOBAL)
+                self.assert_stopped_at_mutex()
+                holder.kill()
+                self.prefix.finish(holder)
+
+    def test_nt4_host_uses_the_local_name(self):
+        self.prefix.set_windows_version("nt40")
+        holder = self.hold(MUTEX_LOCAL)
+        self.assert_stopped_at_mutex()
+        holder.kill()
+        self.prefix.finish(holder)
+        # The global name alone does not stop it there.
+        self.hold(MUTEX_GLOBAL)
+        self.assert_ran()
+
+    def test_other_hosts_ignore_the_local_name(self):
+        for version in ("win98", "win2k", "win7"):
+            with self.subTest(version=version):
+                self.prefix.set_windows_version(version)
+                holder = self.hold(MUTEX_LOCAL)
+                self.assert_ran()
+                holder.kill()
+                self.prefix.finish(holder)
+
+    def test_work_folder_left_by_an_earlier_run_is_reused(self):
+        os.makedirs(self.prefix.work_folder)
+        leftover = os.path.join(self.prefix.work_folder, "left-over.txt")
+        with open(leftover, "w") as f:
+            f.write("from an earlier run")
+        self.run_bootstrapper()
+        self.assertTrue(os.path.exists(leftover))
+        self.assertTrue(os.path.exists(os.path.join(self.prefix.work_folder, DEMO_MARKER)))
+
+    def test_file_standing_at_the_work_folder_path_ends_the_run(self):
+        os.makedirs(self.prefix.temp_dir, exist_ok=True)
+        with open(self.prefix.work_folder, "wb") as f:
+            f.write(b"not a folder")
+        self.run_bootstrapper()
+        with open(self.prefix.work_folder, "rb") as f:
+            self.assertEqual(b"not a folder", f.read())
+        # Registration comes before the folder, so the value is there.
+        self.assertIsNotNone(self.prefix.cleanup_command())
+
+    def test_temporary_folder_too_long_for_the_buffer_ends_the_run(self):
+        long_temp = "C:\\" + "\\".join(["d" * 60] * 5)  # 308 characters
+        for var in ("TMP", "TEMP"):
+            self.prefix.reg("add", "HKCU\\Environment", "/v", var, "/d", long_temp, "/f")
+        self.run_bootstrapper()
+        self.assertIsNone(self.prefix.cleanup_command())
+        self.assertFalse(os.path.exists(os.path.join(self.prefix.path, "drive_c", "d" * 60)))
+
+
+if __name__ == "__main__":
+    unittest.main(verbosity=2)

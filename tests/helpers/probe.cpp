@@ -1,0 +1,76 @@
+// Looks at Windows-side state for the tests and prints it on one line.
+//   probe mutex NAME               exit 0 when a mutex of that name exists
+//   probe regvalue SUBKEY NAME     type, size and hex bytes of an HKCU value
+//   probe run PROGRAM [ARGS]       runs a program, prints its full exit code
+#include <windows.h>
+#include <stdio.h>
+#include <string.h>
+
+static int Mutex(const char* name)
+{
+    HANDLE mutex = OpenMutexA(SYNCHRONIZE, FALSE, name);
+    printf("mutex %s\n", mutex != NULL ? "exists" : "missing");
+    if (mutex == NULL)
+        return 1;
+    CloseHandle(mutex);
+    return 0;
+}
+
+static int RegValue(const char* subKey, const char* name)
+{
+    HKEY key;
+    if (RegOpenKeyExA(HKEY_CURRENT_USER, subKey, 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS) {
+        printf("key missing\n");
+        return 1;
+    }
+    BYTE data[4096];
+    DWORD type = 0, size = sizeof(data);
+    LONG result = RegQueryValueExA(key, name, NULL, &type, data, &size);
+    RegCloseKey(key);
+    if (result != ERROR_SUCCESS) {
+        printf("value missing\n");
+        return 1;
+    }
+    printf("type=%lu size=%lu hex=", type, size);
+    for (DWORD i = 0; i < size; ++i)
+        printf("%02x", data[i]);
+    printf("\n");
+    return 0;
+}
+
+static int Run(int argc, char** argv)
+{
+    char commandLine[32768] = "";
+    for (int i = 0; i < argc; ++i) {
+        if (strlen(commandLine) + strlen(argv[i]) + 4 >= sizeof(commandLine))
+            return 2;
+        strcat(commandLine, "\"");
+        strcat(commandLine, argv[i]);
+        strcat(commandLine, i + 1 < argc ? "\" " : "\"");
+    }
+    STARTUPINFOA startup = {sizeof(startup)};
+    PROCESS_INFORMATION process;
+    if (!CreateProcessA(NULL, commandLine, NULL, NULL, FALSE, 0, NULL, NULL, &startup, &process)) {
+        printf("start failed %lu\n", GetLastError());
+        return 2;
+    }
+    WaitForSingleObject(process.hProcess, INFINITE);
+    DWORD code = 0;
+    GetExitCodeProcess(process.hProcess, &code);
+    printf("exit=%lu\n", code);
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    return 0;
+}
+
+int main(int argc, char** argv)
+{
+    if (argc == 3 && strcmp(argv[1], "mutex") == 0)
+        return Mutex(argv[2]);
+    if (argc == 4 && strcmp(argv[1], "regvalue") == 0)
+        return RegValue(argv[2], argv[3]);
+    if (argc >= 3 && strcmp(argv[1], "run") == 0)
+        return Run(argc - 2, argv + 2);
+    fprintf(stderr, "usage: probe mutex NAME | regvalue SUBKEY NAME | run PROGRAM [ARGS]\n");
+    return 2;
+}

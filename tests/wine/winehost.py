@@ -1,0 +1,163 @@
+"""Runs Windows programs under Wine, each test in a private prefix copied from
+the template prefix, and looks at the result from outside."""
+import os
+import shutil
+import subprocess
+import time
+import uuid
+
+GUID = "{5B7A2E91-C4D0-4F6B-8E13-A9D27C60F4B8}"
+MUTEX_LOCAL = "ZEMRA_WEB_Installer" + GUID
+MUTEX_GLOBAL = "Global\\" + MUTEX_LOCAL
+RUNONCE_SUBKEY = r"SOFTWARE\Microsoft\Windows\CurrentVersion\RunOnce"
+RUNONCE_KEY = "HKCU\\" + RUNONCE_SUBKEY
+CLEANUP_VALUE = "QVLMSetupImgDelete"
+INSTALLER = "QVLM_Management_Inst.exe"
+PAYLOAD_FILE = "CDInst.cab"
+DEMO_MARKER = "installer-ran.txt"
+
+QUIET = dict(stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+
+
+def env(name):
+    return os.environ[name]
+
+
+def bootstrapper(variant=None):
+    """The bootstrapper built around the demo payload, or around the test
+    cabinet `variant` (see tests/payloads)."""
+    if variant is None:
+        return env("WEB_INSTALLER_EXE")
+    return os.path.join(env("VARIANTS"), variant, "WebInstaller.exe")
+
+
+def helper(name):
+    return os.path.join(env("TEST_BIN"), name + ".exe")
+
+
+class Result:
+    def __init__(self, returncode, output):
+        self.returncode = returncode
+        self.output = output
+
+
+class Prefix:
+    """A private Wine prefix with a persistent server. Use as a context
+    manager; the server is killed and the prefix removed at the end."""
+
+    def __init__(self, name, locale=None):
+        self.name = name
+        root = os.path.join(env("TEST_WORK"), "prefixes")
+        os.makedirs(root, exist_ok=True)
+        self.path = os.path.join(root, f"{name}-{uuid.uuid4().hex[:8]}")
+        subprocess.run(["cp", "-a", env("WINE_TEMPLATE"), self.path], check=True, **QUIET)
+        self.logs = self.path + ".logs"
+        os.makedirs(self.logs)
+        self.env = dict(os.environ, WINEPREFIX=self.path, WINELOADER=env("WINE_LOADER"), WINEDEBUG="-all")
+        for var in ("DISPLAY", "WAYLAND_DISPLAY"):
+            self.env.pop(var, None)
+        if locale:
+            for var in ("LANG", "LANGUAGE", "LC_CTYPE"):
+                self.env.pop(var, None)
+            self.env["LC_ALL"] = locale
+        subprocess.run([env("WINE_SERVER"), "-p"], env=self.env, check=True, **QUIET)
+        self._runs = 0
+
+    def __enter__(self):
+        return self
+
+    def __exit__(self, *exc):
+        self.close()
+
+    def close(self):
+        subprocess.run([env("WINE_SERVER"), "-k"], env=self.env, **QUIET)
+        subprocess.run([env("WINE_SERVER"), "-w"], env=self.env, **QUIET)
+        shutil.rmtree(self.path, ignore_errors=True)
+        shutil.rmtree(self.logs, ignore_errors=True)
+
+    # Processes. Output goes to a file, never a pipe: Wine's background
+    # processes would hold a pipe open long after the program ended.
+    def start(self, program, *args, cwd=None):
+        self._runs += 1
+        log_path = os.path.join(self.logs, f"run{self._runs}.log")
+        with open(log_path, "wb") as log:
+            process = subprocess.Popen([env("WINE_LOADER"), program, *args], env=self.env, cwd=cwd,
+                                       stdin=subprocess.DEVNULL, stdout=log, stderr=subprocess.STDOUT)
+        process.log_path = log_path
+        return process
+
+    def finish(self, process, timeout=120):
+        returncode = process.wait(timeout=timeout)
+        with open(process.log_path, "rb") as log:
+            output = log.read().decode("utf-8", "replace").replace("\r\n", "\n")
+        return Result(returncode, output)
+
+    def run(self, program, *args, timeout=120, cwd=None):
+        return self.finish(self.start(program, *args, cwd=cwd), timeout=timeout)
+
+    def probe(self, *args, timeout=60):
+        return self.run(helper("probe"), *args, timeout=timeout)
+
+    # Places.
+    @property
+    def user_dir(self):
+        users = os.path.join(self.path, "drive_c", "users")
+        names = [n for n in os.listdir(users) if n.lower() != "public" and not os.path.islink(os.path.join(users, n))]
+        return os.path.join(users, names[0])
+
+    @property
+    def temp_dir(self):
+        return os.path.join(self.user_dir, "Temp")
+
+    @property
+    def work_folder(self):
+        return os.path.join(self.temp_dir, GUID)
+
+    def windows_path(self, unix_path):
+        rel = os.path.relpath(unix_path, os.path.join(self.path, "drive_c"))
+        return "C:\\" + rel.replace("/", "\\")
+
+    # Registry.
+    def reg(self, *args):
+        return self.run("reg", *args)
+
+    def reg_value(self, subkey, name):
+        """(type, bytes) of an HKCU value, or None when it is missing."""
+        result = self.probe("regvalue", subkey, name)
+        line = result.output.strip().splitlines()[-1] if result.output.strip() else ""
+        if result.returncode != 0 or not line.startswith("type="):
+            return None
+        fields = dict(part.split("=", 1) for part in line.split())
+        return int(fields["type"]), bytes.fromhex(fields["hex"])
+
+    def cleanup_command(self):
+        value = self.reg_value(RUNONCE_SUBKEY, CLEANUP_VALUE)
+        return None if value is None else value[1]
+
+    def set_windows_version(self, version, program="WebInstaller.exe"):
+        """Makes Wine report `version` (nt40, win98, win2k, winxp, win7, win10,
+        ...) to programs of that file name in this prefix."""
+        key = "HKCU\\Software\\Wine\\AppDefaults\\" + program
+        result = self.reg("add", key, "/v", "Version", "/d", version, "/f")
+        assert result.returncode == 0, result.output
+
+    def mutex_exists(self, name):
+        return self.probe("mutex", name).returncode == 0
+
+
+def tree(folder):
+    """Relative paths of every file and folder below `folder`, sorted."""
+    found = []
+    for root, dirs, files in os.walk(folder):
+        for n in dirs + files:
+            found.append(os.path.relpath(os.path.join(root, n), folder))
+    return sorted(found)
+
+
+def wait_for(predicate, timeout=30, interval=0.1):
+    deadline = time.monotonic() + timeout
+    while time.monotonic() < deadline:
+        if predicate():
+            return True
+        time.sleep(interval)
+    return predicate()
