@@ -1,13 +1,20 @@
 #!/usr/bin/env python3
 """Packs a folder into the payload cabinet: one MSZIP cabinet, backslash-
 separated relative names, the installer first and the rest in byte order,
-every file time fixed, so that the same folder always gives the same bytes."""
+every file time fixed, so that the same folder always gives the same bytes.
+
+gcab stores a name outside ASCII as UTF-8 and marks it so; the bootstrapper
+hands names to the system as bytes of the target's ANSI code page, so such
+names are rewritten in that code page."""
 import argparse
 import os
 import shutil
 import subprocess
 import sys
 import tempfile
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import cabfile  # noqa: E402
 
 INSTALLER = "QVLM_Management_Inst.exe"
 # 2020-01-01 00:00:00 UTC unless the build says otherwise.
@@ -24,11 +31,28 @@ def collect(folder):
     return names
 
 
+def in_code_page(cabinet_bytes, code_page):
+    cabinet = cabfile.read(cabinet_bytes)
+    codec = "utf-8" if code_page == 65001 else f"cp{code_page}"
+    renames = {}
+    for index, member in enumerate(cabinet.members):
+        if not member.attribs & cabfile.NAME_IS_UTF:
+            continue
+        name = member.name.decode("utf-8")
+        try:
+            encoded = name.encode(codec)
+        except UnicodeEncodeError as e:
+            sys.exit(f"pack_payload: {name}: {name[e.start:e.end]!r} cannot be written in code page {code_page}")
+        renames[index] = (encoded, member.attribs & ~cabfile.NAME_IS_UTF)
+    return cabfile.with_names(cabinet, renames) if renames else cabinet_bytes
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__)
     parser.add_argument("folder", help="folder whose whole tree becomes the cabinet")
     parser.add_argument("--installer", help="file to place at the root as " + INSTALLER)
     parser.add_argument("--out", required=True, help="cabinet to write")
+    parser.add_argument("--code-page", type=int, default=932, help="ANSI code page of the target Windows")
     args = parser.parse_args()
 
     epoch = int(os.environ.get("SOURCE_DATE_EPOCH", DEFAULT_EPOCH))
@@ -50,6 +74,10 @@ def main():
         tmp_out = out + ".tmp"
         env = dict(os.environ, TZ="UTC")
         subprocess.run(["gcab", "-c", "-z", tmp_out] + names, cwd=tree, env=env, check=True)
+        with open(tmp_out, "rb") as f:
+            packed = in_code_page(f.read(), args.code_page)
+        with open(tmp_out, "wb") as f:
+            f.write(packed)
         os.replace(tmp_out, out)
 
 

@@ -1,0 +1,257 @@
+#!/usr/bin/env python3
+"""Checks a payload cabinet before it is embedded in the bootstrapper, which
+writes it into its work folder on the user's machine, expands every member
+there with SetupIterateCabinetA and launches the installer at the root.
+Every fault is reported on one line naming the member and the rule broken;
+the exit status is 1 when there is any.
+
+Member names reach the system as bytes of the target's ANSI code page. A name
+stored with the UTF-8 attribute (0x80) is only accepted when it is plain
+ASCII, where both readings agree; any other name must be valid in the code
+page.
+"""
+import argparse
+import codecs
+import os
+import sys
+import zlib
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import cabfile  # noqa: E402
+
+INSTALLER = "QVLM_Management_Inst.exe"
+WORK_FOLDER = "{5B7A2E91-C4D0-4F6B-8E13-A9D27C60F4B8}"
+MAX_TARGET = 259
+# The temporary folder of a user whose name has 20 characters.
+DEFAULT_TEMP_FOLDER = "C:\\Users\\" + "U" * 20 + "\\AppData\\Local\\Temp\\"
+# Margins below this are reported as a warning: a longer user name breaks it.
+SMALL_MARGIN = 16
+BLOCK_LIMIT = 32768
+FORBIDDEN = set('<>"|?*')
+
+
+class Report:
+    def __init__(self, cabinet_name):
+        self.cabinet_name = cabinet_name
+        self.faults = []
+
+    def fault(self, rule, message, member=None):
+        where = f'member "{member}": ' if member is not None else ""
+        self.faults.append(f"{self.cabinet_name}: {where}{rule}: {message}")
+
+
+def codec_for(code_page):
+    name = "utf-8" if code_page == 65001 else f"cp{code_page}"
+    try:
+        return codecs.lookup(name).name
+    except LookupError:
+        sys.exit(f"check_payload: code page {code_page} is not known")
+
+
+def display_name(member, codec):
+    encoding = "utf-8" if member.attribs & cabfile.NAME_IS_UTF else codec
+    return member.name.decode(encoding, errors="backslashreplace")
+
+
+def decode_name(member, codec, code_page, report, shown):
+    """The name as the target system reads it, or None when it cannot."""
+    if member.attribs & cabfile.NAME_IS_UTF:
+        if member.name.isascii():
+            return member.name.decode("ascii")
+        report.fault("code page", f"name is stored as UTF-8, but the bootstrapper hands names to the system "
+                     f"as code page {code_page} bytes; store it in the code page "
+                     f"(tools/pack_payload.py does)", shown)
+        return None
+    try:
+        return member.name.decode(codec)
+    except UnicodeDecodeError as e:
+        report.fault("code page", f"byte 0x{member.name[e.start]:02X} at {e.start} is not valid "
+                     f"in code page {code_page}", shown)
+        return None
+
+
+def name_fault(name):
+    """Why `name` could leave the work folder or cannot be created, or None."""
+    if name == "":
+        return "name is empty"
+    if len(name) >= 2 and name[1] == ":" and name[0].isalpha():
+        return "name starts with a drive"
+    if name.startswith("\\"):
+        return "name starts with a backslash (absolute path)"
+    if ":" in name:
+        return "name contains a colon"
+    if "/" in name:
+        return "name contains a forward slash; the separator is the backslash"
+    bad = sorted({c for c in name if c in FORBIDDEN or ord(c) < 32})
+    if bad:
+        return "name contains characters Windows file names cannot hold: " + ", ".join(repr(c) for c in bad)
+    components = name.split("\\")
+    if "" in components:
+        return "name has an empty component"
+    if ".." in components:
+        return 'name has a ".." component and leaves the work folder'
+    if "." in components:
+        return 'name has a "." component'
+    return None
+
+
+def check_structure(cabinet, size, report):
+    if cabinet.version != (1, 3):
+        report.fault("cabinet format", "format version %d.%d, expected 1.3" % cabinet.version)
+    if cabinet.declared_size != size:
+        report.fault("readable to the end",
+                     f"header declares {cabinet.declared_size} bytes, the file has {size}")
+    if cabinet.flags & (cabfile.PREV_CABINET | cabfile.NEXT_CABINET):
+        which = [w for f, w in ((cabfile.PREV_CABINET, "a previous"), (cabfile.NEXT_CABINET, "a next"))
+                 if cabinet.flags & f]
+        report.fault("single cabinet", f"header names {' and '.join(which)} cabinet: part of a set")
+    if not cabinet.folders:
+        report.fault("cabinet format", "no folder")
+    if not cabinet.members:
+        report.fault("cabinet format", "no member")
+
+
+def check_blocks(cabinet, report):
+    """Sizes, checksums and, where decompressible here, the data itself.
+    Returns the number of bytes each folder expands to."""
+    expanded = []
+    for folder in cabinet.folders:
+        where = f"folder {folder.index}"
+        kind = folder.compression & 0xF
+        if kind not in cabfile.COMPRESSION_NAMES:
+            report.fault("readable to the end", f"{where} uses unknown compression {kind}")
+        history = b""
+        total = 0
+        broken = False
+        for number, block in enumerate(folder.blocks):
+            block_where = f"{where}, data block {number}"
+            total += block.uncompressed
+            if block.checksum == 0:
+                report.fault("data checksum", f"{block_where} carries no checksum; "
+                             "the system would expand a corrupted block silently")
+            elif block.checksum != cabfile.block_checksum(cabinet, block):
+                report.fault("data checksum", f"{block_where}: checksum 0x{block.checksum:08X} is wrong "
+                             f"(data 0x{cabfile.block_checksum(cabinet, block):08X})")
+            if block.uncompressed > BLOCK_LIMIT or block.uncompressed == 0:
+                report.fault("readable to the end",
+                             f"{block_where} declares {block.uncompressed} expanded bytes (1 to {BLOCK_LIMIT})")
+                broken = True
+            if broken or kind not in (0, 1):
+                continue
+            data = cabinet.data[block.data_start:block.data_start + block.size]
+            if kind == 0:
+                if block.size != block.uncompressed:
+                    report.fault("readable to the end", f"{block_where} is stored but declares "
+                                 f"{block.size} bytes in and {block.uncompressed} out")
+                    broken = True
+                continue
+            out = None
+            if data[:2] == b"CK":
+                try:
+                    inflater = zlib.decompressobj(-15, zdict=history) if history else zlib.decompressobj(-15)
+                    out = inflater.decompress(data[2:], block.uncompressed + 1)
+                    if not inflater.eof or inflater.unconsumed_tail or inflater.unused_data:
+                        out = None
+                except zlib.error:
+                    out = None
+            if out is None or len(out) != block.uncompressed:
+                report.fault("readable to the end", f"{block_where} does not expand to its declared "
+                             f"{block.uncompressed} bytes of MSZIP data")
+                broken = True
+                continue
+            history = (history + out)[-BLOCK_LIMIT:]
+        expanded.append(total)
+    return expanded
+
+
+def check_members(cabinet, expanded, codec, code_page, temp_length, report):
+    seen = {}
+    folders_of = {}
+    longest = None
+    for member in cabinet.members:
+        shown = display_name(member, codec)
+        if member.folder in cabfile.CONTINUED:
+            report.fault("single cabinet", cabfile.CONTINUED[member.folder], shown)
+        elif member.folder >= len(cabinet.folders):
+            report.fault("readable to the end", f"names folder {member.folder}, "
+                         f"the cabinet has {len(cabinet.folders)}", shown)
+        elif member.folder_offset + member.size > expanded[member.folder]:
+            report.fault("readable to the end", f"bytes {member.folder_offset} to "
+                         f"{member.folder_offset + member.size} lie past the end of folder {member.folder} "
+                         f"({expanded[member.folder]} bytes)", shown)
+
+        name = decode_name(member, codec, code_page, report, shown)
+        if name is None:
+            continue
+        fault = name_fault(name)
+        if fault:
+            report.fault("relative name", fault, shown)
+            continue
+        key = name.upper()
+        if key in seen:
+            report.fault("unique name", f'same file as member "{seen[key]}" (names ignore case)', shown)
+        seen.setdefault(key, name)
+        parts = key.split("\\")
+        for depth in range(1, len(parts)):
+            folders_of.setdefault("\\".join(parts[:depth]), name)
+
+        length = temp_length + len(WORK_FOLDER) + 1 + len(member.name)
+        if length > MAX_TARGET:
+            report.fault("path length", f"target path is {length} bytes with a temporary folder of "
+                         f"{temp_length} bytes; at most {MAX_TARGET} fit", shown)
+        elif longest is None or length > longest[0]:
+            longest = (length, shown)
+
+    for key, name in seen.items():
+        if key in folders_of:
+            report.fault("unique name", f'is also the folder of member "{folders_of[key]}"', name)
+    if not any(key == INSTALLER.upper() for key in seen):
+        report.fault("installer at the root", f"no member {INSTALLER} at the root; the bootstrapper launches it")
+    return longest
+
+
+def check(path, code_page, temp_length):
+    """(faults, longest target path as (bytes, member name) or None)."""
+    with open(path, "rb") as f:
+        data = f.read()
+    report = Report(os.path.basename(path))
+    codec = codec_for(code_page)
+    try:
+        cabinet = cabfile.read(data)
+    except cabfile.CabinetError as e:
+        report.fault(e.rule, e.message)
+        return report.faults, None
+    check_structure(cabinet, len(data), report)
+    expanded = check_blocks(cabinet, report)
+    longest = check_members(cabinet, expanded, codec, code_page, temp_length, report)
+    return report.faults, longest
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
+    parser.add_argument("cabinet")
+    parser.add_argument("--code-page", type=int, default=932, help="ANSI code page of the target Windows")
+    parser.add_argument("--temp-folder-length", type=int, default=len(DEFAULT_TEMP_FOLDER),
+                        help="bytes of the temporary folder path, trailing backslash included "
+                             f"(default {len(DEFAULT_TEMP_FOLDER)}: {DEFAULT_TEMP_FOLDER})")
+    parser.add_argument("--stamp", help="file to touch when the cabinet passes")
+    args = parser.parse_args()
+
+    faults, longest = check(args.cabinet, args.code_page, args.temp_folder_length)
+    for fault in faults:
+        print(f"check_payload: error: {fault}", file=sys.stderr)
+    if faults:
+        sys.exit(1)
+    if longest:
+        length, name = longest
+        margin = MAX_TARGET - length
+        level = "warning: " if margin < SMALL_MARGIN else ""
+        print(f"check_payload: {level}longest target path is {length} bytes, for \"{name}\" with a temporary "
+              f"folder of {args.temp_folder_length} bytes: {margin} bytes to spare of {MAX_TARGET}")
+    if args.stamp:
+        with open(args.stamp, "w") as f:
+            f.write("checked\n")
+
+
+if __name__ == "__main__":
+    main()
