@@ -1,0 +1,155 @@
+"""Launching the expanded installer and waiting for it: the bootstrapper
+lives, holding its mutex, exactly as long as the installer's own process, and
+copies started meanwhile stop without touching anything."""
+import os
+import re
+import subprocess
+import sys
+import time
+import unittest
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "wine"))
+from winehost import (CLEANUP_VALUE, INSTALLER, MUTEX_GLOBAL, PAYLOAD_FILE, RUNONCE_SUBKEY,  # noqa: E402
+                      Prefix, bootstrapper, helper, tree, wait_for)
+
+# Written by the stand-in installers (tests/helpers/launch_*_gui.cpp).
+LOG = "launch-log.txt"
+RELEASE = "launch-release"
+DATA_FILES = ["data", os.path.join("data", "setup.ini"), "readme.txt"]
+
+
+class Launch(unittest.TestCase):
+    def setUp(self):
+        self.prefix = Prefix(self.id().rsplit(".", 1)[-1])
+        self.addCleanup(self.prefix.close)
+
+    def start(self, variant):
+        process = self.prefix.start(bootstrapper(variant))
+        self.addCleanup(self.stop, process)
+        return process
+
+    @staticmethod
+    def stop(process):
+        if process.poll() is None:
+            process.kill()
+            process.wait()
+
+    def log(self):
+        try:
+            with open(os.path.join(self.prefix.work_folder, LOG)) as f:
+                return f.read().split()
+        except FileNotFoundError:
+            return []
+
+    def events(self, kind):
+        words = self.log()
+        return [words[i + 1] for i in range(0, len(words) - 1, 2) if words[i] == kind]
+
+    def wait_for_event(self, kind, count=1, timeout=30):
+        self.assertTrue(wait_for(lambda: len(self.events(kind)) >= count, timeout=timeout),
+                        f"no '{kind}' in the installer log: {self.log()}")
+
+    def release(self):
+        open(os.path.join(self.prefix.work_folder, RELEASE), "w").close()
+
+    def snapshot(self):
+        """The registry value and every file's size and time in the work
+        folder, to show that nothing was written."""
+        folder = self.prefix.work_folder
+        files = {}
+        for name in tree(folder):
+            info = os.stat(os.path.join(folder, name))
+            files[name] = (info.st_size, info.st_mtime_ns)
+        return self.prefix.reg_value(RUNONCE_SUBKEY, CLEANUP_VALUE), files
+
+    def assert_ends(self, process, timeout=10):
+        try:
+            self.assertEqual(0, process.wait(timeout=timeout))
+        except subprocess.TimeoutExpired:
+            self.fail(f"the bootstrapper still runs {timeout} s later")
+
+    def test_runs_exactly_as_long_as_the_installer(self):
+        first = self.start("launch_waiting")
+        self.wait_for_event("started")
+        before = self.snapshot()
+        self.assertIsNotNone(before[0])
+
+        # While the installer runs, the first copy waits with its mutex held,
+        # and another copy stops at once without writing anything.
+        time.sleep(1)
+        self.assertIsNone(first.poll())
+        self.assertTrue(self.prefix.mutex_exists(MUTEX_GLOBAL))
+        second = self.prefix.run(bootstrapper("launch_waiting"), timeout=20)
+        self.assertEqual(0, second.returncode, second.output)
+        self.assertEqual(before, self.snapshot())
+        self.assertEqual(1, len(self.events("started")), self.log())
+        self.assertIsNone(first.poll())
+        self.assertEqual([], self.events("ended"))
+
+        self.release()
+        self.wait_for_event("ended")
+        self.assert_ends(first)
+        self.assertFalse(self.prefix.mutex_exists(MUTEX_GLOBAL))
+
+    def test_installer_that_hands_over_and_ends_ends_the_wait(self):
+        process = self.start("launch_spawner")
+        self.wait_for_event("spawned")
+        self.wait_for_event("started")
+        waiter = self.events("spawned")[0]
+        self.assertEqual([waiter], self.events("started"))
+
+        self.assert_ends(process)
+        self.assertFalse(self.prefix.mutex_exists(MUTEX_GLOBAL))
+        # The process started by the installer still runs, and only ends now.
+        self.assertEqual([], self.events("ended"))
+        self.release()
+        self.wait_for_event("ended")
+        self.assertEqual([waiter], self.events("ended"))
+
+    def test_copies_started_at_once_run_the_installer_once(self):
+        copies = 8
+        program = "Z:" + bootstrapper("launch_waiting").replace("/", "\\")
+        race = self.prefix.start(helper("launch_race"), str(copies), program)
+        self.addCleanup(self.stop, race)
+
+        def race_lines():
+            with open(race.log_path) as f:
+                return re.findall(r"^ended (\d+) exit=(\d+)", f.read(), re.M)
+
+        self.wait_for_event("started")
+        self.assertTrue(wait_for(lambda: len(race_lines()) >= copies - 1, timeout=30), race_lines())
+        self.assertEqual([("0",)] * (copies - 1), [(code,) for _, code in race_lines()])
+        # The seven ended while the one that won still waits.
+        self.assertEqual(1, len(self.events("started")), self.log())
+        self.assertTrue(self.prefix.mutex_exists(MUTEX_GLOBAL))
+
+        self.release()
+        result = self.prefix.finish(race, timeout=30)
+        self.assertEqual(0, result.returncode, result.output)
+        lines = race_lines()
+        self.assertEqual(copies, len(lines), result.output)
+        self.assertEqual(copies, len({index for index, _ in lines}))
+        self.assertEqual("0", lines[-1][1])
+        self.assertEqual(1, len(self.events("started")), self.log())
+
+        kind, command = self.prefix.reg_value(RUNONCE_SUBKEY, CLEANUP_VALUE)
+        self.assertEqual(1, kind)  # REG_SZ
+        folder = self.prefix.windows_path(self.prefix.work_folder).encode()
+        self.assertEqual(1, command.count(folder), command)
+        self.assertEqual(1, command.count(b"\x00"), command)
+        self.assertTrue(command.endswith(b"\x00"), command)
+        self.assertEqual(sorted([PAYLOAD_FILE, INSTALLER, LOG, RELEASE] + DATA_FILES),
+                         tree(self.prefix.work_folder))
+
+    def test_payload_without_the_installer_ends_the_run_at_once(self):
+        started = time.monotonic()
+        result = self.prefix.run(bootstrapper("launch_no_installer"), timeout=30)
+        self.assertEqual(0, result.returncode, result.output)
+        self.assertLess(time.monotonic() - started, 15)
+        self.assertEqual(sorted([PAYLOAD_FILE] + DATA_FILES), tree(self.prefix.work_folder))
+        self.assertIsNotNone(self.prefix.cleanup_command())
+        self.assertFalse(self.prefix.mutex_exists(MUTEX_GLOBAL))
+
+
+if __name__ == "__main__":
+    unittest.main(verbosity=2)

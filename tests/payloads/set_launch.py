@@ -1,0 +1,42 @@
+"""Cabinets for the launch tests: stand-in installers whose end the test
+controls, and a payload that has no installer to launch."""
+import os
+import shutil
+import subprocess
+import tempfile
+
+INSTALLER = "QVLM_Management_Inst.exe"
+DATA = {
+    "readme.txt": b"expanded beside the installer\r\n",
+    os.path.join("data", "setup.ini"): b"[setup]\r\nlanguage=en\r\n",
+}
+
+
+def pack(path, installer=None, extra=()):
+    """Writes a cabinet of `installer` as the first member (when given), the
+    files of `extra` as (member name, source) pairs, and the DATA files."""
+    with tempfile.TemporaryDirectory() as stage:
+        names = []
+        if installer:
+            shutil.copyfile(installer, os.path.join(stage, INSTALLER))
+            names.append(INSTALLER)
+        for name, source in extra:
+            shutil.copyfile(source, os.path.join(stage, name))
+            names.append(name)
+        for name, content in DATA.items():
+            os.makedirs(os.path.dirname(os.path.join(stage, name)), exist_ok=True)
+            with open(os.path.join(stage, name), "wb") as f:
+                f.write(content)
+            names.append(name)
+        out = os.path.abspath(path)
+        subprocess.run(["gcab", "-c", "-z", out + ".tmp"] + names, cwd=stage, check=True,
+                       stdout=subprocess.DEVNULL)
+        os.replace(out + ".tmp", out)
+
+
+CABINETS = {
+    "launch_waiting": lambda context, path: pack(path, context.helper("launch_waiter_gui")),
+    "launch_spawner": lambda context, path: pack(path, context.helper("launch_spawner_gui"),
+                                                 [("waiter.exe", context.helper("launch_waiter_gui"))]),
+    "launch_no_installer": lambda context, path: pack(path),
+}
