@@ -1,0 +1,173 @@
+"""The payload written to the work folder and expanded there: complete and
+byte-identical for good cabinets, whatever the folder depth, the characters
+in the names or the code page; and for bad cabinets a run that ends before
+the installer is launched, with nothing written outside the work folder."""
+import os
+import shutil
+import sys
+import unittest
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path.insert(0, os.path.join(HERE, "..", "wine"))
+sys.path.insert(0, os.path.join(HERE, "..", "payloads"))
+import set_extraction as cabs  # noqa: E402
+from winehost import DEMO_MARKER, INSTALLER, PAYLOAD_FILE, Prefix, bootstrapper, env, tree  # noqa: E402
+
+
+def read(path):
+    with open(path, "rb") as f:
+        return f.read()
+
+
+class DemoContext:
+    demo_installer = env("DEMO_INSTALLER")
+
+
+def expected_files(names):
+    """name -> bytes for the demo installer and the given members."""
+    files = {INSTALLER: read(env("DEMO_INSTALLER"))}
+    files.update({n: cabs.content(n) for n in names})
+    return files
+
+
+def folders_of(paths):
+    found = set()
+    for p in paths:
+        parts = p.split(os.sep)[:-1]
+        for i in range(1, len(parts) + 1):
+            found.add(os.sep.join(parts[:i]))
+    return found
+
+
+class ExpansionTest(unittest.TestCase):
+    locale = None
+
+    @classmethod
+    def setUpClass(cls):
+        cls.prefix = Prefix(cls.__name__, locale=cls.locale)
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.prefix.close()
+
+    def outside_work_folder(self):
+        """Every path on drive C: except those in the work folder."""
+        drive = os.path.join(self.prefix.path, "drive_c")
+        work = os.path.relpath(self.prefix.work_folder, drive)
+        return {p for p in tree(drive) if p != work and not p.startswith(work + os.sep)}
+
+    def expand(self, variant=None, before_run=None):
+        """Runs the bootstrapper in a fresh work folder; returns the folder's
+        tree. Anything appearing outside the work folder fails the test."""
+        work = self.prefix.work_folder
+        shutil.rmtree(work, ignore_errors=True)
+        if before_run:
+            os.makedirs(work)
+            before_run(work)
+        outside = self.outside_work_folder()
+        result = self.prefix.run(bootstrapper(variant))
+        self.assertEqual(0, result.returncode, result.output)
+        self.assertEqual(set(), self.outside_work_folder() - outside, "written outside the work folder")
+        return tree(work)
+
+    def assert_expanded(self, files, found, payload):
+        """The work folder holds exactly `files` (relative path -> bytes),
+        their folders, the payload file and the launched installer's marker."""
+        work = self.prefix.work_folder
+        expected = set(files) | folders_of(files) | {PAYLOAD_FILE, DEMO_MARKER}
+        self.assertEqual(sorted(expected), found)
+        for name, data in files.items():
+            self.assertEqual(data, read(os.path.join(work, name)), name)
+        self.assertEqual(read(payload), read(os.path.join(work, PAYLOAD_FILE)))
+
+
+def variant_payload(variant):
+    return os.path.join(env("VARIANTS"), variant, "payload", "payload.cab")
+
+
+def unix(name):
+    return name.replace("\\", os.sep)
+
+
+class GoodPayloads(ExpansionTest):
+    def test_demo_payload_expands_completely(self):
+        found = self.expand()
+        source = env("DEMO_PAYLOAD_DIR")
+        files = {INSTALLER: read(env("DEMO_INSTALLER"))}
+        for name in tree(source):
+            if os.path.isfile(os.path.join(source, name)):
+                files[name] = read(os.path.join(source, name))
+        self.assertGreater(len(files), 5)
+        self.assert_expanded(files, found, env("WEB_INSTALLER_PAYLOAD_CAB"))
+
+    def test_stale_longer_payload_file_is_overwritten_from_the_start(self):
+        payload = read(env("WEB_INSTALLER_PAYLOAD_CAB"))
+
+        def plant(work):
+            with open(os.path.join(work, PAYLOAD_FILE), "wb") as f:
+                f.write(b"\xee" * (len(payload) + 4096))
+        self.expand(before_run=plant)
+        self.assertEqual(payload, read(os.path.join(self.prefix.work_folder, PAYLOAD_FILE)))
+        self.assertTrue(os.path.exists(os.path.join(self.prefix.work_folder, DEMO_MARKER)))
+
+    def test_members_at_every_folder_depth_and_with_odd_names(self):
+        for variant, names in (("extract_deep", cabs.DEEP), ("extract_odd_names", cabs.ODD)):
+            with self.subTest(variant=variant):
+                found = self.expand(variant)
+                files = {unix(n): data for n, data in expected_files(names).items()}
+                self.assert_expanded(files, found, variant_payload(variant))
+
+    def test_uncompressed_cabinet_with_block_checksums(self):
+        # The well-formed counterpart of the damaged cabinets below.
+        found = self.expand("extract_stored")
+        files = {unix(m.name.decode()): m.data for m in cabs.with_big(DemoContext)}
+        self.assert_expanded(files, found, variant_payload("extract_stored"))
+
+
+class BadPayloads(ExpansionTest):
+    def assert_not_launched(self, variant, found):
+        self.assertNotIn(DEMO_MARKER, found)
+        self.assertEqual(read(variant_payload(variant)), read(os.path.join(self.prefix.work_folder, PAYLOAD_FILE)))
+
+    def test_damaged_cabinets_end_the_run(self):
+        for variant in ("extract_empty", "extract_not_a_cabinet", "extract_truncated", "extract_corrupt_mszip",
+                        "extract_corrupt_stored", "extract_bad_checksum", "extract_next_cabinet"):
+            with self.subTest(variant=variant):
+                self.assert_not_launched(variant, self.expand(variant))
+
+    def test_unsafe_and_over_long_member_names_are_refused(self):
+        for variant in sorted(cabs.UNSAFE) + ["extract_long_name"]:
+            with self.subTest(variant=variant):
+                found = self.expand(variant)
+                self.assert_not_launched(variant, found)
+                # The installer before it is expanded; the refused member is
+                # not written and gets no folder.
+                self.assertEqual([PAYLOAD_FILE, INSTALLER], found)
+
+    def test_set_is_refused_even_with_its_next_cabinet_beside_it(self):
+        first, second = cabs.next_cabinet_set(DemoContext)
+
+        def plant(work):
+            with open(os.path.join(work, "CDInst2.cab"), "wb") as f:
+                f.write(second)
+        found = self.expand("extract_next_cabinet", before_run=plant)
+        self.assertEqual(first, read(os.path.join(self.prefix.work_folder, PAYLOAD_FILE)))
+        self.assertNotIn(DEMO_MARKER, found)
+
+
+class JapaneseHost(ExpansionTest):
+    locale = "ja_JP.UTF-8"
+
+    def test_cp932_names_with_backslash_trail_bytes(self):
+        found = self.expand("extract_cp932")
+        # Wine stores the names it gets in the ANSI code page as UTF-8.
+        files = {}
+        for name, data in expected_files(cabs.CP932).items():
+            name = name if isinstance(name, bytes) else name.encode("ascii")
+            files[unix(name.decode("cp932"))] = data
+        self.assertIn(os.path.join("ソフト", "表.txt"), files)
+        self.assert_expanded(files, found, variant_payload("extract_cp932"))
+
+
+if __name__ == "__main__":
+    unittest.main(verbosity=2)

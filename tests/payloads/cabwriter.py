@@ -1,0 +1,134 @@
+"""A minimal Microsoft Cabinet writer for the test cabinets that gcab cannot
+make: member names given as raw bytes (any code page, unsafe paths, over-long
+names), damaged checksums or data, and cabinets that belong to a set.
+
+Data is stored uncompressed (compression type 0) in one folder, in blocks of
+at most 32 KiB, each with its checksum. Names are written as they are given,
+without the UTF-8 name attribute, so the reader sees the raw bytes."""
+import struct
+
+BLOCK_SIZE = 0x8000
+FLAG_PREV_CABINET = 0x0001
+FLAG_NEXT_CABINET = 0x0002
+CONTINUED_FROM_PREV = 0xFFFD
+CONTINUED_TO_NEXT = 0xFFFE
+ATTR_ARCHIVE = 0x20
+# 2020-01-01 00:00:00 as a DOS date and time.
+DOS_DATE = ((2020 - 1980) << 9) | (1 << 5) | 1
+DOS_TIME = 0
+
+HEADER_SIZE = 36
+FOLDER_SIZE = 8
+FILE_FIXED_SIZE = 16
+DATA_HEADER_SIZE = 8
+
+
+def checksum(data, seed=0):
+    """The cabinet data-block checksum: little-endian 32-bit words XORed
+    together, the tail bytes folded in high byte first."""
+    csum = seed
+    whole = len(data) // 4 * 4
+    for (word,) in struct.iter_unpack("<I", data[:whole]):
+        csum ^= word
+    tail = 0
+    for byte in data[whole:]:
+        tail = (tail << 8) | byte
+    return csum ^ tail
+
+
+def block_checksum(payload, uncompressed_size):
+    return checksum(struct.pack("<HH", len(payload), uncompressed_size), checksum(payload))
+
+
+class Member:
+    def __init__(self, name, data):
+        self.name = name if isinstance(name, bytes) else name.encode("ascii")
+        self.data = data
+
+
+def _blocks(data):
+    return [data[i:i + BLOCK_SIZE] for i in range(0, len(data), BLOCK_SIZE)] or [b""]
+
+
+def build(members, *, set_id=0x1234, index=0, prev=None, next=None, first_offset=0,
+          continued_from_prev=0, continued_to_next=0, blocks=None, bad_checksum_block=None,
+          flip_data_byte=None):
+    """The bytes of one cabinet.
+
+    members: the Member records whose CFFILE entries this cabinet lists.
+    prev/next: (cabinet name, disk name) of the neighbours in a set.
+    continued_from_prev / continued_to_next: how many members at the start /
+    end of `members` span into this cabinet from the previous one / out of it
+    into the next one.
+    blocks: the folder's data blocks, by default the members' bytes in order.
+    bad_checksum_block: index of a block whose checksum is stored wrong.
+    flip_data_byte: (block, offset) of a data byte inverted after its checksum
+    was taken."""
+    if blocks is None:
+        blocks = _blocks(b"".join(m.data for m in members))
+    flags = (FLAG_PREV_CABINET if prev else 0) | (FLAG_NEXT_CABINET if next else 0)
+    links = b""
+    for pair in (prev, next):
+        if pair:
+            links += pair[0] + b"\0" + pair[1] + b"\0"
+
+    files = b""
+    offset = first_offset
+    for i, m in enumerate(members):
+        folder = 0
+        if i < continued_from_prev:
+            folder = CONTINUED_FROM_PREV
+        elif i >= len(members) - continued_to_next:
+            folder = CONTINUED_TO_NEXT
+        files += struct.pack("<IIHHHH", len(m.data), offset, folder, DOS_DATE, DOS_TIME, ATTR_ARCHIVE)
+        files += m.name + b"\0"
+        offset += len(m.data)
+
+    files_offset = HEADER_SIZE + len(links) + FOLDER_SIZE
+    data_offset = files_offset + len(files)
+    data = b""
+    for i, payload in enumerate(blocks):
+        csum = block_checksum(payload, len(payload))
+        if i == bad_checksum_block:
+            csum ^= 0x00010000
+        if flip_data_byte and flip_data_byte[0] == i:
+            at = flip_data_byte[1]
+            payload = payload[:at] + bytes([payload[at] ^ 0xFF]) + payload[at + 1:]
+        data += struct.pack("<IHH", csum, len(payload), len(payload)) + payload
+
+    total = data_offset + len(data)
+    header = struct.pack("<4sIIIIIBBHHHHH", b"MSCF", 0, total, 0, files_offset, 0, 3, 1,
+                         1, len(members), flags, set_id, index)
+    folder = struct.pack("<IHH", data_offset, len(blocks), 0)
+    return header + links + folder + files + data
+
+
+def build_set(members, split_block, names=(b"payload.cab", b"payload2.cab"), disks=(b"disk1", b"disk2")):
+    """Two cabinets of one set holding `members` in one folder whose data
+    blocks are split after block `split_block`. Returns (first, second)."""
+    data = b"".join(m.data for m in members)
+    blocks = _blocks(data)
+    split_at = split_block * BLOCK_SIZE
+    first, second, spanning = [], [], []
+    start = 0
+    for m in members:
+        end = start + len(m.data)
+        if end <= split_at:
+            first.append(m)
+        elif start >= split_at:
+            second.append(m)
+        else:
+            spanning.append(m)
+        start = end
+    if len(spanning) != 1:
+        raise ValueError("exactly one member must span the split")
+    head = build(first + spanning, next=(names[1], disks[1]), continued_to_next=1, blocks=blocks[:split_block])
+    tail = build(spanning + second, index=1, prev=(names[0], disks[0]), continued_from_prev=1,
+                 first_offset=sum(len(m.data) for m in first),
+                 blocks=blocks[split_block:])
+    return head, tail
+
+
+def write(path, data):
+    with open(path, "wb") as f:
+        f.write(data)
