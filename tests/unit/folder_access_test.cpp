@@ -297,6 +297,32 @@ TEST(FolderAccessGrant, FailureOfALookedUpFunctionIsReported)
     EXPECT_FALSE(Apply(plain.get(), noAdd).ok);
 }
 
+// The access that allowed entries for Everyone give on `path`, as the file
+// system reports it.
+ACCESS_MASK EveryoneAllowedAccess(const std::string& path)
+{
+    DWORD needed = 0;
+    GetFileSecurityA(path.c_str(), DACL_SECURITY_INFORMATION, NULL, 0, &needed);
+    std::vector<BYTE> descriptor(needed);
+    if (needed == 0 ||
+        !GetFileSecurityA(path.c_str(), DACL_SECURITY_INFORMATION, descriptor.data(), needed, &needed))
+        return 0;
+    BOOL present = FALSE;
+    BOOL defaulted = FALSE;
+    PACL dacl = NULL;
+    if (!GetSecurityDescriptorDacl(descriptor.data(), &present, &dacl, &defaulted) || !present || dacl == NULL)
+        return 0;
+    EveryoneSid everyone;
+    ACCESS_MASK access = 0;
+    for (DWORD i = 0; i < dacl->AceCount; ++i) {
+        ACCESS_ALLOWED_ACE* ace = NULL;
+        if (GetAce(dacl, i, reinterpret_cast<void**>(&ace)) && ace->Header.AceType == ACCESS_ALLOWED_ACE_TYPE &&
+            EqualSid(&ace->SidStart, everyone.get()))
+            access |= (ace->Mask & GENERIC_ALL) ? FILE_ALL_ACCESS : ace->Mask;
+    }
+    return access;
+}
+
 TEST(FolderAccessGrant, FileLevelGrant)
 {
     char temp[MAX_PATH];
@@ -305,6 +331,11 @@ TEST(FolderAccessGrant, FileLevelGrant)
     ASSERT_TRUE(CreateDirectoryA(folder.c_str(), NULL) || GetLastError() == ERROR_ALREADY_EXISTS);
     EXPECT_TRUE(GrantEveryoneFullAccess(folder.c_str()));
     EXPECT_TRUE(GrantEveryoneFullAccess(folder.c_str()));
+    // Wine keeps no DACL on disk and reports one made from the Unix mode
+    // bits, so only the access Everyone ends up with is compared.
+    const ACCESS_MASK kReadWriteExecuteDelete = FILE_GENERIC_READ | FILE_GENERIC_WRITE | FILE_GENERIC_EXECUTE |
+                                                DELETE | FILE_DELETE_CHILD;
+    EXPECT_EQ(kReadWriteExecuteDelete, EveryoneAllowedAccess(folder) & kReadWriteExecuteDelete);
     RemoveDirectoryA(folder.c_str());
 
     EXPECT_FALSE(GrantEveryoneFullAccess((folder + "\\missing").c_str()));
