@@ -28,6 +28,8 @@ DEFAULT_TEMP_FOLDER = "C:\\Users\\" + "U" * 20 + "\\AppData\\Local\\Temp\\"
 SMALL_MARGIN = 16
 BLOCK_LIMIT = 32768
 FORBIDDEN = set('<>"|?*')
+# Names Windows maps to devices, with any extension.
+DEVICES = {"CON", "PRN", "AUX", "NUL"} | {f"{port}{n}" for port in ("COM", "LPT") for n in range(1, 10)}
 
 
 class Report:
@@ -92,6 +94,9 @@ def name_fault(name):
         return 'name has a ".." component and leaves the work folder'
     if "." in components:
         return 'name has a "." component'
+    devices = [c for c in components if c.split(".")[0].rstrip(" ").upper() in DEVICES]
+    if devices:
+        return f'"{devices[0]}" names a device, not a file'
     return None
 
 

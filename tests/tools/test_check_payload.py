@@ -1,0 +1,293 @@
+"""The payload tools on good and broken cabinets: packing a folder, and the
+check that stops the build, one broken cabinet for each rule."""
+import os
+import struct
+import subprocess
+import sys
+import tempfile
+import unittest
+
+SOURCE_DIR = os.environ.get("SOURCE_DIR", os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", ".."))
+TOOLS = os.path.join(SOURCE_DIR, "tools")
+sys.path.insert(0, TOOLS)
+import cabfile  # noqa: E402
+from support import BuildError, build  # noqa: E402
+
+INSTALLER = "QVLM_Management_Inst.exe"
+# C:\Users\<20 characters>\AppData\Local\Temp\ + GUID folder + backslash.
+NAME_BUDGET = 259 - 49 - 38 - 1
+
+
+def write_tree(root, files):
+    for name, data in files.items():
+        path = os.path.join(root, *name.split("\\"))
+        os.makedirs(os.path.dirname(path), exist_ok=True)
+        with open(path, "wb") as f:
+            f.write(data)
+
+
+def pack(root, out, *args):
+    return subprocess.run([sys.executable, os.path.join(TOOLS, "pack_payload.py"), root, "--out", out, *args],
+                          capture_output=True, text=True)
+
+
+class CabinetCase(unittest.TestCase):
+    packed = {}
+
+    def setUp(self):
+        self.work = tempfile.TemporaryDirectory()
+        self.addCleanup(self.work.cleanup)
+        self.count = 0
+
+    def path(self, name):
+        return os.path.join(self.work.name, name)
+
+    def cabinet(self, files=None, multi_block=False):
+        """Bytes of a gcab cabinet packed from `files`, the installer included."""
+        files = dict(files or {"InstData\\setup.ini": b"[Setup]\r\n"})
+        key = (tuple(sorted(files.items())), multi_block)
+        if key in CabinetCase.packed:
+            return CabinetCase.packed[key]
+        files.setdefault(INSTALLER, os.urandom(70000) if multi_block else b"MZ installer")
+        self.count += 1
+        root = self.path(f"tree{self.count}")
+        write_tree(root, files)
+        out = self.path(f"packed{self.count}.cab")
+        result = pack(root, out)
+        self.assertEqual(0, result.returncode, result.stderr)
+        with open(out, "rb") as f:
+            CabinetCase.packed[key] = f.read()
+        return CabinetCase.packed[key]
+
+    def renamed(self, data, renames):
+        """`data` with members renamed: {old name: new name bytes or (bytes, attribs)}."""
+        cabinet = cabfile.read(data)
+        changes = {}
+        for index, member in enumerate(cabinet.members):
+            new = renames.get(member.name.decode("ascii", "replace"))
+            if new is not None:
+                changes[index] = new if isinstance(new, tuple) else (new, member.attribs)
+        self.assertEqual(len(renames), len(changes))
+        return cabfile.with_names(cabinet, changes)
+
+    def check(self, data, *args):
+        self.count += 1
+        path = self.path(f"check{self.count}.cab")
+        with open(path, "wb") as f:
+            f.write(data)
+        result = subprocess.run([sys.executable, os.path.join(TOOLS, "check_payload.py"), path, *args],
+                                capture_output=True, text=True)
+        return result
+
+    def assertFault(self, data, rule, member=None, *args):
+        result = self.check(data, *args)
+        self.assertEqual(1, result.returncode, result.stdout + result.stderr)
+        lines = [line for line in result.stderr.splitlines() if f": {rule}: " in line]
+        self.assertTrue(lines, f"no {rule!r} fault in:\n{result.stderr}")
+        if member is not None:
+            self.assertTrue(any(f'member "{member}"' in line for line in lines), result.stderr)
+        return result.stderr
+
+
+class Packing(CabinetCase):
+    def test_same_folder_anywhere_gives_the_same_bytes_installer_first(self):
+        files = {"language\\ja\\strings.txt": b"ja", "InstData\\b.txt": b"b", "InstData\\a.txt": b"a",
+                 INSTALLER: b"MZ"}
+        outputs = []
+        for where in ("one", "a/much/longer/second/place"):
+            root = self.path(where)
+            write_tree(root, files)
+            os.utime(os.path.join(root, "InstData", "a.txt"), (1e9, 1e9))
+            out = self.path(where.replace("/", "_") + ".cab")
+            self.assertEqual(0, pack(root, out).returncode)
+            with open(out, "rb") as f:
+                outputs.append(f.read())
+        self.assertEqual(outputs[0], outputs[1])
+        names = [m.name for m in cabfile.read(outputs[0]).members]
+        self.assertEqual([INSTALLER.encode(), b"InstData\\a.txt", b"InstData\\b.txt", b"language\\ja\\strings.txt"],
+                         names)
+
+    def test_names_outside_ascii_are_stored_in_the_code_page(self):
+        # The second character of "表" has the backslash code as its trail byte in cp932.
+        data = self.cabinet({"表示\\データ.txt": b"x" * 1000})
+        member = cabfile.read(data).members[1]
+        self.assertEqual("表示\\データ.txt".encode("cp932"), member.name)
+        self.assertFalse(member.attribs & cabfile.NAME_IS_UTF)
+        result = self.check(data)
+        self.assertEqual(0, result.returncode, result.stderr)
+        self.assertEqual(0, subprocess.run(["cabextract", "-t", "-q", self.path(f"check{self.count}.cab")],
+                                            capture_output=True).returncode)
+
+    def test_a_name_the_code_page_cannot_hold_stops_packing(self):
+        root = self.path("tree")
+        write_tree(root, {INSTALLER: b"MZ", "caf\u00e9\u2603.txt": b"x"})
+        result = pack(root, self.path("out.cab"))
+        self.assertNotEqual(0, result.returncode)
+        self.assertIn("code page 932", result.stderr)
+
+    def test_a_folder_without_the_installer_stops_packing(self):
+        root = self.path("tree")
+        write_tree(root, {"setup.exe": b"MZ"})
+        result = pack(root, self.path("out.cab"))
+        self.assertNotEqual(0, result.returncode)
+        self.assertIn(INSTALLER, result.stderr)
+
+
+class GoodCabinets(CabinetCase):
+    def test_a_multi_block_cabinet_passes_and_the_margin_is_told(self):
+        result = self.check(self.cabinet({"InstData\\Common\\runtime.dat": os.urandom(100000)}, multi_block=True))
+        self.assertEqual(0, result.returncode, result.stderr)
+        self.assertIn('longest target path is 115 bytes, for "InstData\\Common\\runtime.dat"', result.stdout)
+        self.assertIn("144 bytes to spare", result.stdout)
+
+    def test_the_longest_name_that_fits_passes_with_a_warning(self):
+        name = "d\\" + "n" * (NAME_BUDGET - 2)
+        data = self.renamed(self.cabinet(), {"InstData\\setup.ini": name.encode()})
+        result = self.check(data)
+        self.assertEqual(0, result.returncode, result.stderr)
+        self.assertIn("warning: longest target path is 259 bytes", result.stdout)
+
+    def test_a_utf8_flagged_ascii_name_passes(self):
+        cabinet = cabfile.read(self.cabinet())
+        data = cabfile.with_names(cabinet, {1: (b"InstData\\setup.ini", cabinet.members[1].attribs | 0x80)})
+        self.assertEqual(0, self.check(data).returncode)
+
+
+class BrokenCabinets(CabinetCase):
+    def test_unsafe_member_names(self):
+        cases = [
+            (b"C:evil.txt", "drive"),
+            (b"\\Windows\\evil.txt", "starts with a backslash"),
+            (b"InstData\\..\\..\\evil.txt", '".."'),
+            (b"InstData\\.\\setup.ini", '"."'),
+            (b"InstData\\setup.ini:stream", "colon"),
+            (b"InstData/setup.ini", "forward slash"),
+            (b"InstData\\\\setup.ini", "empty component"),
+            (b"InstData\\", "empty component"),
+            (b"Inst?Data\\setup.ini", "cannot hold"),
+            (b"InstData\\nul.txt", "device"),
+        ]
+        good = self.cabinet()
+        for name, why in cases:
+            with self.subTest(name=name):
+                stderr = self.assertFault(self.renamed(good, {"InstData\\setup.ini": name}), "relative name",
+                                          name.decode())
+                self.assertIn(why, stderr)
+
+    def test_installer_missing_or_not_at_the_root(self):
+        good = self.cabinet()
+        for name in (b"setup.exe", b"bin\\" + INSTALLER.encode()):
+            with self.subTest(name=name):
+                self.assertFault(self.renamed(good, {INSTALLER: name}), "installer at the root")
+
+    def test_target_path_one_byte_too_long_and_with_a_longer_temp_folder(self):
+        long_name = "d\\" + "n" * (NAME_BUDGET - 1)
+        data = self.renamed(self.cabinet(), {"InstData\\setup.ini": long_name.encode()})
+        self.assertIn("260 bytes", self.assertFault(data, "path length", long_name))
+        fitting = "d\\" + "n" * (NAME_BUDGET - 2)
+        data = self.renamed(self.cabinet(), {"InstData\\setup.ini": fitting.encode()})
+        self.assertFault(data, "path length", fitting, "--temp-folder-length", "50")
+
+    def test_names_the_code_page_cannot_read(self):
+        good = self.cabinet()
+        cabinet = cabfile.read(good)
+        attribs = cabinet.members[1].attribs
+        cases = [
+            ("stored as UTF-8", ("データ.txt".encode("utf-8"), attribs | cabfile.NAME_IS_UTF), ["--code-page", "932"]),
+            ("lead byte without a trail byte", (b"InstData\\\x81", attribs), ["--code-page", "932"]),
+            ("byte undefined in the code page", (b"InstData\\\x81.txt", attribs), ["--code-page", "1252"]),
+        ]
+        for label, name, args in cases:
+            with self.subTest(label):
+                data = cabfile.with_names(cabinet, {1: name})
+                self.assertFault(data, "code page", None, *args)
+
+    def test_two_members_for_one_file(self):
+        good = self.cabinet({"a\\x.txt": b"1", "b.txt": b"2", "c": b"3"})
+        self.assertFault(self.renamed(good, {"b.txt": b"A\\X.TXT"}), "unique name", "A\\X.TXT")
+        self.assertFault(self.renamed(good, {"c": b"a"}), "unique name", "a")
+
+    def test_part_of_a_cabinet_set(self):
+        good = self.cabinet()
+        for flag, label in ((cabfile.PREV_CABINET, "previous"), (cabfile.NEXT_CABINET, "next")):
+            with self.subTest(label):
+                self.assertIn(f"a {label} cabinet", self.assertFault(with_set_flag(good, flag), "single cabinet"))
+        cabinet = cabfile.read(good)
+        continued = bytearray(good)
+        struct.pack_into("<H", continued, cabinet.members[1].entry_offset + 8, 0xFFFE)
+        self.assertFault(bytes(continued), "single cabinet", "InstData\\setup.ini")
+
+    def test_cut_short_or_with_bytes_behind_it(self):
+        good = self.cabinet(multi_block=True)
+        for label, data in (("truncated", good[:-100]), ("trailing bytes", good + b"\0" * 16),
+                            ("header only", good[:40])):
+            with self.subTest(label):
+                self.assertFault(data, "readable to the end")
+
+    def test_checksums_missing_or_wrong(self):
+        good = self.cabinet(multi_block=True)
+        cabinet = cabfile.read(good)
+        block = cabinet.folders[0].blocks[1]
+        zeroed = bytearray(good)
+        struct.pack_into("<I", zeroed, block.offset, 0)
+        self.assertIn("data block 1 carries no checksum", self.assertFault(bytes(zeroed), "data checksum"))
+        flipped = bytearray(good)
+        flipped[block.data_start + 100] ^= 0x01
+        self.assertIn("data block 1: checksum", self.assertFault(bytes(flipped), "data checksum"))
+
+    def test_damaged_data_with_a_matching_checksum(self):
+        good = self.cabinet(multi_block=True)
+        cabinet = cabfile.read(good)
+        block = cabinet.folders[0].blocks[0]
+        damaged = bytearray(good)
+        damaged[block.data_start + 2:block.data_start + 40] = b"\xff" * 38
+        cabinet = cabfile.read(bytes(damaged))
+        struct.pack_into("<I", damaged, block.offset, cabfile.block_checksum(cabinet, cabinet.folders[0].blocks[0]))
+        stderr = self.assertFault(bytes(damaged), "readable to the end")
+        self.assertIn("does not expand", stderr)
+        self.assertNotIn("data checksum", stderr)
+
+    def test_member_past_the_end_of_its_folder(self):
+        good = self.cabinet()
+        cabinet = cabfile.read(good)
+        grown = bytearray(good)
+        struct.pack_into("<I", grown, cabinet.members[1].entry_offset, 10 ** 6)
+        self.assertFault(bytes(grown), "readable to the end", "InstData\\setup.ini")
+
+    def test_not_a_cabinet(self):
+        for data in (b"", b"PK\3\4 not a cabinet at all" * 4):
+            with self.subTest(data=data[:8]):
+                self.assertFault(data, "cabinet format")
+
+
+class BuildStops(CabinetCase):
+    def test_a_broken_cabinet_fails_the_build_every_time_naming_member_and_rule(self):
+        cabinet = self.path("given.cab")
+        with open(cabinet, "wb") as f:
+            f.write(self.renamed(self.cabinet(), {"InstData\\setup.ini": b"..\\setup.ini"}))
+        tree = self.path("tree")
+        for attempt in (1, 2):
+            with self.subTest(attempt=attempt):
+                with self.assertRaises(BuildError) as failure:
+                    build(SOURCE_DIR, tree, definitions=[f"WEB_INSTALLER_PAYLOAD={cabinet}"],
+                          target="web_installer_payload")
+                self.assertIn('member "..\\setup.ini": relative name:', str(failure.exception))
+
+
+def with_set_flag(data, flag):
+    """`data` marked as part of a set: the flag and its cabinet and disk names
+    after the header, every later offset moved along."""
+    cabinet = cabfile.read(data)
+    extra = b"other.cab\0Disk 2\0"
+    out = bytearray(data[:cabfile.HEADER.size] + extra + data[cabfile.HEADER.size:])
+    flags_offset = 30
+    struct.pack_into("<H", out, flags_offset, cabinet.flags | flag)
+    struct.pack_into("<I", out, 8, len(out))
+    struct.pack_into("<I", out, 16, cabinet.files_offset + len(extra))
+    for folder in cabinet.folders:
+        struct.pack_into("<I", out, folder.entry_offset + len(extra), folder.data_offset + len(extra))
+    return bytes(out)
+
+
+if __name__ == "__main__":
+    unittest.main(verbosity=2)
