@@ -60,12 +60,14 @@ def build(members, *, set_id=0x1234, index=0, prev=None, next=None, first_offset
     continued_from_prev / continued_to_next: how many members at the start /
     end of `members` span into this cabinet from the previous one / out of it
     into the next one.
-    blocks: the folder's data blocks, by default the members' bytes in order.
+    blocks: the folder's data blocks as (bytes, uncompressed size), by
+    default the members' bytes in order; size 0 marks the first part of a
+    block that the next cabinet completes.
     bad_checksum_block: index of a block whose checksum is stored wrong.
     flip_data_byte: (block, offset) of a data byte inverted after its checksum
     was taken."""
     if blocks is None:
-        blocks = _blocks(b"".join(m.data for m in members))
+        blocks = [(b, len(b)) for b in _blocks(b"".join(m.data for m in members))]
     flags = (FLAG_PREV_CABINET if prev else 0) | (FLAG_NEXT_CABINET if next else 0)
     links = b""
     for pair in (prev, next):
@@ -87,14 +89,14 @@ def build(members, *, set_id=0x1234, index=0, prev=None, next=None, first_offset
     files_offset = HEADER_SIZE + len(links) + FOLDER_SIZE
     data_offset = files_offset + len(files)
     data = b""
-    for i, payload in enumerate(blocks):
-        csum = block_checksum(payload, len(payload))
+    for i, (payload, size) in enumerate(blocks):
+        csum = block_checksum(payload, size)
         if i == bad_checksum_block:
             csum ^= 0x00010000
         if flip_data_byte and flip_data_byte[0] == i:
             at = flip_data_byte[1]
             payload = payload[:at] + bytes([payload[at] ^ 0xFF]) + payload[at + 1:]
-        data += struct.pack("<IHH", csum, len(payload), len(payload)) + payload
+        data += struct.pack("<IHH", csum, len(payload), size) + payload
 
     total = data_offset + len(data)
     header = struct.pack("<4sIIIIIBBHHHHH", b"MSCF", 0, total, 0, files_offset, 0, 3, 1,
@@ -104,28 +106,33 @@ def build(members, *, set_id=0x1234, index=0, prev=None, next=None, first_offset
 
 
 def build_set(members, split_block, names=(b"payload.cab", b"payload2.cab"), disks=(b"disk1", b"disk2")):
-    """Two cabinets of one set holding `members` in one folder whose data
-    blocks are split after block `split_block`. Returns (first, second)."""
-    data = b"".join(m.data for m in members)
-    blocks = _blocks(data)
-    split_at = split_block * BLOCK_SIZE
+    """Two cabinets of one set holding `members` in one folder. Data block
+    `split_block` is cut in two, its first part ending the first cabinet and
+    the rest starting the second; exactly one member may overlap that block.
+    Returns (first, second)."""
+    blocks = _blocks(b"".join(m.data for m in members))
+    block_start = split_block * BLOCK_SIZE
+    block_end = block_start + len(blocks[split_block])
     first, second, spanning = [], [], []
     start = 0
     for m in members:
         end = start + len(m.data)
-        if end <= split_at:
+        if end <= block_start:
             first.append(m)
-        elif start >= split_at:
+        elif start >= block_end:
             second.append(m)
         else:
             spanning.append(m)
         start = end
     if len(spanning) != 1:
-        raise ValueError("exactly one member must span the split")
-    head = build(first + spanning, next=(names[1], disks[1]), continued_to_next=1, blocks=blocks[:split_block])
+        raise ValueError("exactly one member must overlap the split block")
+    cut = blocks[split_block]
+    half = len(cut) // 2
+    head_blocks = [(b, len(b)) for b in blocks[:split_block]] + [(cut[:half], 0)]
+    tail_blocks = [(cut[half:], len(cut))] + [(b, len(b)) for b in blocks[split_block + 1:]]
+    head = build(first + spanning, next=(names[1], disks[1]), continued_to_next=1, blocks=head_blocks)
     tail = build(spanning + second, index=1, prev=(names[0], disks[0]), continued_from_prev=1,
-                 first_offset=sum(len(m.data) for m in first),
-                 blocks=blocks[split_block:])
+                 first_offset=sum(len(m.data) for m in first), blocks=tail_blocks)
     return head, tail
 
 
