@@ -40,6 +40,15 @@ def build(source, tree, arch="i686", definitions=(), env=None, target="WebInstal
     return os.path.join(tree, "bin", "WebInstaller.exe")
 
 
+def certificate_table(path):
+    """(file offset, size) of the Authenticode signature; (0, 0) when unsigned."""
+    with open(path, "rb") as f:
+        data = f.read(4096)
+    optional = struct.unpack_from("<I", data, 0x3C)[0] + 24
+    directories = optional + (96 if struct.unpack_from("<H", data, optional)[0] == 0x10B else 112)
+    return struct.unpack_from("<II", data, directories + 4 * 8)
+
+
 def resources(path):
     """{(type, name, language): bytes} of the numeric resources of a PE file."""
     with open(path, "rb") as f:

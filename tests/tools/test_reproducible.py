@@ -5,7 +5,7 @@ import os
 import tempfile
 import unittest
 
-from support import PAYLOAD_RESOURCE, build, copy_sources, resources, version_info
+from support import PAYLOAD_RESOURCE, build, certificate_table, copy_sources, resources, version_info
 
 FIELDS = ["WEB_INSTALLER_VERSION=3.1.4.15", "WEB_INSTALLER_PRODUCT_NAME=Sample Product 7",
           "WEB_INSTALLER_DESCRIPTION=Sample Product 7 Setup", "WEB_INSTALLER_COMPANY=Sample Maker"]
@@ -35,6 +35,7 @@ class ReproducibleBuild(unittest.TestCase):
         self.assertEqual(len(first), len(second))
         self.assertTrue(first == second, "the two builds differ")
         self.assertIn(PAYLOAD_RESOURCE, resources(self.exes[0]))
+        self.assertEqual((0, 0), certificate_table(self.exes[0]), "signed without being asked to")
 
     def test_version_resource_carries_the_configured_fields(self):
         file_version, product_version, strings = version_info(self.exes[0])

@@ -9,7 +9,7 @@ import sys
 import tempfile
 import unittest
 
-from support import PAYLOAD_RESOURCE, SOURCE_DIR, build, resources
+from support import PAYLOAD_RESOURCE, SOURCE_DIR, build, certificate_table, resources
 
 sys.path.insert(0, os.path.join(SOURCE_DIR, "tests", "wine"))
 from winehost import DEMO_MARKER, Prefix  # noqa: E402
@@ -75,6 +75,7 @@ class SignedBuilds(unittest.TestCase):
                 self.assertIn("Subject: /CN=Throw-away Signer", result.stdout)
                 self.assertRegex(result.stdout, r"Signing time: Nov 14 22:13:20 2023 GMT")
                 self.assertRegex(result.stdout, r"Text description: QVLM Management\b")
+                self.assertNotEqual((0, 0), certificate_table(exe))
 
     def test_payload_resource_is_the_cabinet_given(self):
         for arch, exe in self.exes.items():
