@@ -243,12 +243,15 @@ TEST_F(CabinetFileCallbackTest, TargetPathMustFitIn259Bytes)
     EXPECT_FALSE(Exists("sub"));
 }
 
-TEST_F(CabinetFileCallbackTest, BaseTooLongForTheBufferIsRefused)
+TEST_F(CabinetFileCallbackTest, BaseTooLongForTheBufferOrUnsetIsRefused)
 {
     ASSERT_TRUE(g_extractBase.Format("%s%s\\", base_.c_str(), std::string(MAX_PATH, 'b').c_str()));
     FILE_IN_CABINET_INFO_A info;
     EXPECT_EQ(static_cast<UINT>(FILEOP_ABORT), Offer("a.txt", info));
     EXPECT_STREQ("", info.FullTargetName);
+
+    ASSERT_TRUE(g_extractBase.Format("%s", ""));
+    EXPECT_EQ(static_cast<UINT>(FILEOP_ABORT), Offer("a.txt", info));
 }
 
 TEST_F(CabinetFileCallbackTest, OtherNotifications)

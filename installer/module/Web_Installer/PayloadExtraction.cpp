@@ -34,8 +34,10 @@ static UINT OnFileInCabinet(FILE_IN_CABINET_INFO_A* info)
         return Fail(ERROR_FILENAME_EXCED_RANGE, FILEOP_ABORT);
 
     // Keep the member's folder, with its trailing backslash. A safe name
-    // always leaves at least the backslash that ends the base.
+    // leaves at least the backslash that ends the base, once one is set.
     const char* lastBackslash = FindLastBackslash(target, CP_ACP);
+    if (lastBackslash == NULL)
+        return Fail(ERROR_PATH_NOT_FOUND, FILEOP_ABORT);
     target[lastBackslash - target + 1] = '\0';
 
     if (CreateDirectoryA(target, NULL) || GetFileAttributesA(target) != INVALID_FILE_ATTRIBUTES)
