@@ -19,8 +19,6 @@ DOS_TIME = 0
 
 HEADER_SIZE = 36
 FOLDER_SIZE = 8
-FILE_FIXED_SIZE = 16
-DATA_HEADER_SIZE = 8
 
 
 def checksum(data, seed=0):
@@ -50,13 +48,13 @@ def _blocks(data):
     return [data[i:i + BLOCK_SIZE] for i in range(0, len(data), BLOCK_SIZE)] or [b""]
 
 
-def build(members, *, set_id=0x1234, index=0, prev=None, next=None, first_offset=0,
+def build(members, *, set_id=0x1234, index=0, previous=None, following=None, first_offset=0,
           continued_from_prev=0, continued_to_next=0, blocks=None, bad_checksum_block=None,
           flip_data_byte=None):
     """The bytes of one cabinet.
 
     members: the Member records whose CFFILE entries this cabinet lists.
-    prev/next: (cabinet name, disk name) of the neighbours in a set.
+    previous/following: (cabinet name, disk name) of the neighbours in a set.
     continued_from_prev / continued_to_next: how many members at the start /
     end of `members` span into this cabinet from the previous one / out of it
     into the next one.
@@ -68,9 +66,9 @@ def build(members, *, set_id=0x1234, index=0, prev=None, next=None, first_offset
     was taken."""
     if blocks is None:
         blocks = [(b, len(b)) for b in _blocks(b"".join(m.data for m in members))]
-    flags = (FLAG_PREV_CABINET if prev else 0) | (FLAG_NEXT_CABINET if next else 0)
+    flags = (FLAG_PREV_CABINET if previous else 0) | (FLAG_NEXT_CABINET if following else 0)
     links = b""
-    for pair in (prev, next):
+    for pair in (previous, following):
         if pair:
             links += pair[0] + b"\0" + pair[1] + b"\0"
 
@@ -130,8 +128,8 @@ def build_set(members, split_block, names=(b"payload.cab", b"payload2.cab"), dis
     half = len(cut) // 2
     head_blocks = [(b, len(b)) for b in blocks[:split_block]] + [(cut[:half], 0)]
     tail_blocks = [(cut[half:], len(cut))] + [(b, len(b)) for b in blocks[split_block + 1:]]
-    head = build(first + spanning, next=(names[1], disks[1]), continued_to_next=1, blocks=head_blocks)
-    tail = build(spanning + second, index=1, prev=(names[0], disks[0]), continued_from_prev=1,
+    head = build(first + spanning, following=(names[1], disks[1]), continued_to_next=1, blocks=head_blocks)
+    tail = build(spanning + second, index=1, previous=(names[0], disks[0]), continued_from_prev=1,
                  first_offset=sum(len(m.data) for m in first), blocks=tail_blocks)
     return head, tail
 

@@ -28,7 +28,8 @@ def content(name, size=None):
     return out[:size]
 
 
-# Each member needs the number of new folder levels in its comment.
+# In the order of the cabinet; the comments give the folder levels each
+# member needs created.
 DEEP = [
     "root.txt",                                       # none
     "one\\file1.txt",                                 # 1
