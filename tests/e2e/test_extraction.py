@@ -20,6 +20,7 @@ def read(path):
 
 
 class DemoContext:
+    """The build context the test cabinets were made with."""
     demo_installer = env("DEMO_INSTALLER")
 
 
