@@ -59,6 +59,9 @@ TEST(IsSafeMemberName, AcceptsRelativeNamesBelowTheBase)
         "with space\\file name (1) {x}.txt",
         "..name",
         "name..",
+        "CONSOLE.txt",
+        "COM10",
+        "nul_device\\LPT.txt",
         kHyo,
         kHyo + "\\" + kSo + ".txt",
         kSo + kHyo + "\\" + kSo + kHyo + "\\" + kHyo,
@@ -90,6 +93,12 @@ TEST(IsSafeMemberName, RefusesNamesThatCanLeaveTheBase)
         "/evil.txt",
         "sub/evil.txt",
         kHyo + "\\..\\..\\evil.txt",
+        "NUL",
+        "sub\\con.txt",
+        "Aux \\x",
+        "com1.log",
+        "LPT9",
+        "prn.tar.gz",
     };
     for (const std::string& name : names)
         EXPECT_FALSE(IsSafeMemberName(name.c_str(), kJapanese)) << name;

@@ -12,7 +12,8 @@ const char* FindLastBackslash(const char* path, UINT codePage);
 
 // TRUE when `name` is a relative member path that cannot leave the folder it
 // is expanded into: backslash-separated components, none empty, "." or "..",
-// and no colon or forward slash anywhere.
+// none a reserved device name (NUL, COM1.txt, ...), and no colon or forward
+// slash anywhere.
 BOOL IsSafeMemberName(const char* name, UINT codePage);
 
 // Creates each missing folder of `folder` (which ends with a backslash) below
