@@ -7,8 +7,7 @@ import sys
 import unittest
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "wine"))
-from winehost import (CLEANUP_VALUE, GUID, RUNONCE_KEY, RUNONCE_SUBKEY, Prefix, bootstrapper,  # noqa: E402
-                      helper)
+from winehost import CLEANUP_VALUE, GUID, RUNONCE_KEY, RUNONCE_SUBKEY, PrefixTest, helper  # noqa: E402
 
 REG_SZ = 1
 
@@ -21,15 +20,7 @@ def deltree_form(folder):
     return b'command /C deltree /Y "' + folder.encode() + b'"\0'
 
 
-class Cleanup(unittest.TestCase):
-    def setUp(self):
-        self.prefix = Prefix(self.id().rsplit(".", 1)[-1])
-        self.addCleanup(self.prefix.close)
-
-    def run_bootstrapper(self):
-        result = self.prefix.run(bootstrapper())
-        self.assertEqual(0, result.returncode, result.output)
-
+class Cleanup(PrefixTest):
     def runonce_values(self):
         """Names of the values under the RunOnce key, or None without the key."""
         result = self.prefix.reg("query", RUNONCE_KEY)

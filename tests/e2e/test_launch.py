@@ -10,7 +10,7 @@ import unittest
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "wine"))
 from winehost import (CLEANUP_VALUE, INSTALLER, MUTEX_GLOBAL, PAYLOAD_FILE, RUNONCE_SUBKEY,  # noqa: E402
-                      Prefix, bootstrapper, helper, tree, wait_for)
+                      PrefixTest, bootstrapper, helper, tree, wait_for)
 
 # Written by the stand-in installers (tests/helpers/launch_*_gui.cpp).
 LOG = "launch-log.txt"
@@ -18,11 +18,7 @@ RELEASE = "launch-release"
 DATA_FILES = ["data", os.path.join("data", "setup.ini"), "readme.txt"]
 
 
-class Launch(unittest.TestCase):
-    def setUp(self):
-        self.prefix = Prefix(self.id().rsplit(".", 1)[-1])
-        self.addCleanup(self.prefix.close)
-
+class Launch(PrefixTest):
     def start(self, variant):
         process = self.prefix.start(bootstrapper(variant))
         self.addCleanup(self.stop, process)

@@ -5,20 +5,11 @@ import sys
 import unittest
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "wine"))
-from winehost import (CLEANUP_VALUE, DEMO_MARKER, INSTALLER, MUTEX_GLOBAL, MUTEX_LOCAL, PAYLOAD_FILE,  # noqa: E402
-                      Prefix, bootstrapper, helper, tree, wait_for)
+from winehost import (DEMO_MARKER, INSTALLER, MUTEX_GLOBAL, MUTEX_LOCAL, PAYLOAD_FILE, PrefixTest,  # noqa: E402
+                      helper, tree, wait_for)
 
 
-class Sequence(unittest.TestCase):
-    def setUp(self):
-        self.prefix = Prefix(self.id().rsplit(".", 1)[-1])
-        self.addCleanup(self.prefix.close)
-
-    def run_bootstrapper(self):
-        result = self.prefix.run(bootstrapper())
-        self.assertEqual(0, result.returncode, result.output)
-        return result
-
+class Sequence(PrefixTest):
     def test_full_run_on_fresh_prefix(self):
         self.assertFalse(os.path.exists(self.prefix.work_folder))
         self.run_bootstrapper()

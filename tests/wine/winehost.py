@@ -4,6 +4,7 @@ import os
 import shutil
 import subprocess
 import time
+import unittest
 import uuid
 
 GUID = "{5B7A2E91-C4D0-4F6B-8E13-A9D27C60F4B8}"
@@ -161,3 +162,17 @@ def wait_for(predicate, timeout=30, interval=0.1):
             return True
         time.sleep(interval)
     return predicate()
+
+
+class PrefixTest(unittest.TestCase):
+    """A test case with a fresh prefix of its own for every test method."""
+
+    def setUp(self):
+        self.prefix = Prefix(self.id().rsplit(".", 1)[-1])
+        self.addCleanup(self.prefix.close)
+
+    def run_bootstrapper(self, variant=None):
+        """Runs the bootstrapper to its end; it exits with 0 on every road."""
+        result = self.prefix.run(bootstrapper(variant))
+        self.assertEqual(0, result.returncode, result.output)
+        return result
