@@ -21,9 +21,9 @@ def load_sets():
     cabinets = {}
     for path in sorted(glob.glob(os.path.join(HERE, "set_*.py"))):
         name = os.path.splitext(os.path.basename(path))[0]
-        spec = importlib.util.spec_from_file_location(name, path)
-        module = importlib.util.module_from_spec(spec)
-        spec.loader.exec_module(module)
+        module_spec = importlib.util.spec_from_file_location(name, path)
+        module = importlib.util.module_from_spec(module_spec)
+        module_spec.loader.exec_module(module)
         for key, build in module.CABINETS.items():
             if key in cabinets:
                 sys.exit(f"cabinets.py: {key} is defined twice")
