@@ -1,6 +1,8 @@
 """The run from start to exit: single instance, host-dependent mutex name,
 work folder handling, and exit code 0 on every road."""
+import contextlib
 import os
+import shutil
 import sys
 import unittest
 
@@ -18,11 +20,16 @@ class Sequence(PrefixTest):
             self.assertIn(name, files)
         self.assertIsNotNone(self.prefix.cleanup_command())
 
-    def hold(self, name):
+    @contextlib.contextmanager
+    def holding(self, name):
+        """A running copy's mutex, as another program holds it."""
         holder = self.prefix.start(helper("holdmutex"), name, "60000")
-        self.addCleanup(holder.kill)
-        self.assertTrue(wait_for(lambda: self.prefix.mutex_exists(name)), f"{name} was not created")
-        return holder
+        try:
+            self.assertTrue(wait_for(lambda: self.prefix.mutex_exists(name)), f"{name} was not created")
+            yield
+        finally:
+            holder.kill()
+            self.prefix.finish(holder)
 
     def assert_stopped_at_mutex(self):
         self.run_bootstrapper()
@@ -30,37 +37,30 @@ class Sequence(PrefixTest):
         self.assertIsNone(self.prefix.cleanup_command())
 
     def assert_ran(self):
+        shutil.rmtree(self.prefix.work_folder, ignore_errors=True)
         self.run_bootstrapper()
         self.assertTrue(os.path.exists(os.path.join(self.prefix.work_folder, DEMO_MARKER)))
 
     def test_second_copy_stops_before_touching_registry_or_disk(self):
         # A copy already running holds the global name on every NT 5+ host.
         for version in ("win7", "win10", "winxp", "win2k"):
-            with self.subTest(version=version):
+            with self.subTest(version=version), self.holding(MUTEX_GLOBAL):
                 self.prefix.set_windows_version(version)
-                holder = self.hold(MUTEX_GLOBAL)
                 self.assert_stopped_at_mutex()
-                holder.kill()
-                self.prefix.finish(holder)
 
     def test_nt4_host_uses_the_local_name(self):
         self.prefix.set_windows_version("nt40")
-        holder = self.hold(MUTEX_LOCAL)
-        self.assert_stopped_at_mutex()
-        holder.kill()
-        self.prefix.finish(holder)
+        with self.holding(MUTEX_LOCAL):
+            self.assert_stopped_at_mutex()
         # The global name alone does not stop it there.
-        self.hold(MUTEX_GLOBAL)
-        self.assert_ran()
+        with self.holding(MUTEX_GLOBAL):
+            self.assert_ran()
 
     def test_other_hosts_ignore_the_local_name(self):
         for version in ("win98", "win2k", "win7"):
-            with self.subTest(version=version):
+            with self.subTest(version=version), self.holding(MUTEX_LOCAL):
                 self.prefix.set_windows_version(version)
-                holder = self.hold(MUTEX_LOCAL)
                 self.assert_ran()
-                holder.kill()
-                self.prefix.finish(holder)
 
     def test_work_folder_left_by_an_earlier_run_is_reused(self):
         os.makedirs(self.prefix.work_folder)
