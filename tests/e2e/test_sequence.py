@@ -21,11 +21,12 @@ class Sequence(PrefixTest):
         self.assertIsNotNone(self.prefix.cleanup_command())
 
     @contextlib.contextmanager
-    def holding(self, name):
-        """A running copy's mutex, as another program holds it."""
-        holder = self.prefix.start(helper("holdmutex"), name, "60000")
+    def holding(self, name, *kind):
+        """A running copy's mutex, as another program holds it; or, with
+        "event", an object of another type that takes the name."""
+        holder = self.prefix.start(helper("holdmutex"), name, "60000", *kind)
         try:
-            self.assertTrue(wait_for(lambda: self.prefix.mutex_exists(name)), f"{name} was not created")
+            self.assertTrue(wait_for(lambda: "holding" in self.prefix.output_so_far(holder)), f"{name} was not taken")
             yield
         finally:
             holder.kill()
@@ -55,6 +56,10 @@ class Sequence(PrefixTest):
         # The global name alone does not stop it there.
         with self.holding(MUTEX_GLOBAL):
             self.assert_ran()
+
+    def test_name_taken_by_another_kind_of_object_stops_the_run(self):
+        with self.holding(MUTEX_GLOBAL, "event"):
+            self.assert_stopped_at_mutex()
 
     def test_other_hosts_ignore_the_local_name(self):
         for version in ("win98", "win2k", "win7"):

@@ -87,11 +87,13 @@ class Prefix:
         process.log_path = log_path
         return process
 
+    def output_so_far(self, process):
+        with open(process.log_path, "rb") as log:
+            return log.read().decode("utf-8", "replace").replace("\r\n", "\n")
+
     def finish(self, process, timeout=120):
         returncode = process.wait(timeout=timeout)
-        with open(process.log_path, "rb") as log:
-            output = log.read().decode("utf-8", "replace").replace("\r\n", "\n")
-        return Result(returncode, output)
+        return Result(returncode, self.output_so_far(process))
 
     def run(self, program, *args, timeout=120, cwd=None):
         return self.finish(self.start(program, *args, cwd=cwd), timeout=timeout)
