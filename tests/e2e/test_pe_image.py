@@ -3,7 +3,11 @@ import os
 import re
 import struct
 import subprocess
+import sys
 import unittest
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tools"))
+from support import resources  # noqa: E402
 
 PRODUCT_EXE = os.environ["PRODUCT_EXE"]
 PRODUCT_PAYLOAD = os.environ["PRODUCT_PAYLOAD"]
@@ -24,37 +28,11 @@ class PeImage:
         (self.os_major, self.os_minor, _, _, self.subsystem_major, self.subsystem_minor) = struct.unpack_from(
             "<HHHHHH", self.data, optional + 40)
         self.subsystem, self.dll_characteristics = struct.unpack_from("<HH", self.data, optional + 68)
-        directories = optional + 96
-        self.resource_rva = struct.unpack_from("<I", self.data, directories + 2 * 8)[0]
         self.sections = []
         table = optional + optional_size
         for i in range(sections):
-            name, vsize, rva, raw_size, raw_ptr = struct.unpack_from("<8sIIII", self.data, table + 40 * i)
-            self.sections.append((name.rstrip(b"\0"), rva, max(vsize, raw_size), raw_ptr))
-
-    def offset(self, rva):
-        for _, start, size, raw in self.sections:
-            if start <= rva < start + size:
-                return raw + rva - start
-        raise ValueError(hex(rva))
-
-    def resources(self):
-        """{(type, name, language): bytes} for numeric ids."""
-        base = self.offset(self.resource_rva)
-        found = {}
-
-        def entries(table):
-            named, ids = struct.unpack_from("<HH", self.data, table + 12)
-            for i in range(named + ids):
-                ident, target = struct.unpack_from("<II", self.data, table + 16 + 8 * i)
-                yield ident, target
-
-        for rtype, t1 in entries(base):
-            for rname, t2 in entries(base + (t1 & 0x7FFFFFFF)):
-                for lang, t3 in entries(base + (t2 & 0x7FFFFFFF)):
-                    rva, size = struct.unpack_from("<II", self.data, base + t3)
-                    found[(rtype, rname, lang)] = self.data[self.offset(rva):self.offset(rva) + size]
-        return found
+            name, raw_ptr = struct.unpack_from("<8s12xI", self.data, table + 40 * i)
+            self.sections.append((name.rstrip(b"\0"), raw_ptr))
 
 
 class ProductImage(unittest.TestCase):
@@ -81,14 +59,14 @@ class ProductImage(unittest.TestCase):
         self.assertIn("SetDefaultDllDirectories", kernel32)
 
     def test_payload_resource_is_the_cabinet_given_and_there_is_no_manifest(self):
-        resources = self.image.resources()
+        found = resources(PRODUCT_EXE)
         with open(PRODUCT_PAYLOAD, "rb") as f:
             cabinet = f.read()
-        self.assertEqual(cabinet, resources.get((5428, 137, 1041)))
-        self.assertEqual([], [key for key in resources if key[0] == RT_MANIFEST])
+        self.assertEqual(cabinet, found.get((5428, 137, 1041)))
+        self.assertEqual([], [key for key in found if key[0] == RT_MANIFEST])
 
     def test_sections_are_page_aligned_so_the_loader_can_map_the_payload(self):
-        for name, _, _, raw in self.image.sections:
+        for name, raw in self.image.sections:
             self.assertEqual(0, raw % 4096, name)
 
 

@@ -5,7 +5,12 @@ names), damaged checksums or data, and cabinets that belong to a set.
 Data is stored uncompressed (compression type 0) in one folder, in blocks of
 at most 32 KiB, each with its checksum. Names are written as they are given,
 without the UTF-8 name attribute, so the reader sees the raw bytes."""
+import os
 import struct
+import sys
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tools"))
+from cabfile import checksum  # noqa: E402
 
 BLOCK_SIZE = 0x8000
 FLAG_PREV_CABINET = 0x0001
@@ -19,19 +24,6 @@ DOS_TIME = 0
 
 HEADER_SIZE = 36
 FOLDER_SIZE = 8
-
-
-def checksum(data, seed=0):
-    """The cabinet data-block checksum: little-endian 32-bit words XORed
-    together, the tail bytes folded in high byte first."""
-    csum = seed
-    whole = len(data) // 4 * 4
-    for (word,) in struct.iter_unpack("<I", data[:whole]):
-        csum ^= word
-    tail = 0
-    for byte in data[whole:]:
-        tail = (tail << 8) | byte
-    return csum ^ tail
 
 
 def block_checksum(payload, uncompressed_size):
