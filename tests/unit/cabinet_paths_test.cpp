@@ -58,9 +58,12 @@ TEST(IsSafeMemberName, AcceptsRelativeNamesBelowTheBase)
         "InstData\\Common\\Redist\\redist.inf",
         "with space\\file name (1) {x}.txt",
         "..name",
-        "name..",
+        ".name",
+        "a.b\\c d\\e",
         "CONSOLE.txt",
         "COM10",
+        "COMA",
+        "CONIN",
         "nul_device\\LPT.txt",
         kHyo,
         kHyo + "\\" + kSo + ".txt",
@@ -99,17 +102,42 @@ TEST(IsSafeMemberName, RefusesNamesThatCanLeaveTheBase)
         "com1.log",
         "LPT9",
         "prn.tar.gz",
+        "COM0",
+        "lpt0.txt",
+        "CONIN$",
+        "sub\\conout$.log",
+        "Clock$",
+        "name..",
+        "a.",
+        ".. ",
+        "x ",
+        "sub \\x.txt",
+        "sub.\\x.txt",
     };
     for (const std::string& name : names)
         EXPECT_FALSE(IsSafeMemberName(name.c_str(), kJapanese)) << name;
 }
 
-TEST(IsSafeMemberName, TrailByteIsASeparatorOnlyOutsideDoubleByteCodePages)
+TEST(IsSafeMemberName, DependsOnTheCodePage)
 {
-    // In cp1252 the trail byte of kHyo ends a component, leaving an empty one.
-    const std::string name = kHyo + "\\x.txt";
-    EXPECT_TRUE(IsSafeMemberName(name.c_str(), kJapanese));
-    EXPECT_FALSE(IsSafeMemberName(name.c_str(), kWestern));
+    struct Row {
+        std::string name;
+        bool cp932;
+        bool cp1252;
+    } rows[] = {
+        // In cp1252 the trail byte of kHyo ends a component, leaving an empty one.
+        {kHyo + "\\x.txt", true, false},
+        // B9 B2 B3 are superscript 1, 2, 3 in cp1252, katakana in cp932.
+        {"COM\xb9", true, false},
+        {"lpt\xb2.txt", true, false},
+        {"sub\\Com\xb3", true, false},
+        {"COM\xb9\xb2", true, true},
+        {"COM\xb6", true, true},
+    };
+    for (const Row& row : rows) {
+        EXPECT_EQ(row.cp932, !!IsSafeMemberName(row.name.c_str(), kJapanese)) << row.name;
+        EXPECT_EQ(row.cp1252, !!IsSafeMemberName(row.name.c_str(), kWestern)) << row.name;
+    }
 }
 
 // A private folder under the temporary folder, removed afterwards.
@@ -160,28 +188,38 @@ protected:
     std::string base_;
 };
 
-using CreateFolderLevelsTest = TempFolder;
+using FolderChainTest = TempFolder;
 
-TEST_F(CreateFolderLevelsTest, CreatesEveryMissingLevelTopDown)
+TEST_F(FolderChainTest, CreatesAndHoldsEveryLevelTopDown)
 {
     ASSERT_TRUE(CreateDirectoryA((base_ + "a").c_str(), NULL));
-    CreateFolderLevels((base_ + "a\\b\\c\\d\\e\\").c_str(), base_.size(), kWestern);
+    CFolderChain chain;
+    ASSERT_TRUE(chain.Open((base_ + "a\\b\\c\\d\\e\\").c_str(), base_.size(), kWestern));
     EXPECT_TRUE(IsFolder("a\\b\\c\\d\\e"));
+    const std::string final = chain.FinalPath();
+    EXPECT_EQ("\\a\\b\\c\\d\\e", final.substr(final.size() - 10));
+    // Held levels cannot be renamed or removed.
+    EXPECT_FALSE(MoveFileA((base_ + "a\\b").c_str(), (base_ + "moved").c_str()));
+    EXPECT_FALSE(RemoveDirectoryA((base_ + "a\\b\\c\\d\\e").c_str()));
+    chain.Release();
+    EXPECT_TRUE(MoveFileA((base_ + "a\\b").c_str(), (base_ + "moved").c_str()));
 }
 
-TEST_F(CreateFolderLevelsTest, NeverCreatesTheKnownPart)
+TEST_F(FolderChainTest, RefusesWithoutCreatingAnythingAboveOrBeyond)
 {
-    // The part before existingLength is taken as given, even when it is
-    // missing: nothing is made above it.
+    CFolderChain chain;
+    // The base must exist: nothing is made above it.
     const std::string missing = base_ + "missing\\";
-    CreateFolderLevels((missing + "x\\").c_str(), missing.size(), kWestern);
+    EXPECT_FALSE(chain.Open((missing + "x\\").c_str(), missing.size(), kWestern));
     EXPECT_FALSE(Exists("missing"));
-}
-
-TEST_F(CreateFolderLevelsTest, IgnoresAKnownPartLongerThanTheFolder)
-{
-    CreateFolderLevels((base_ + "a\\").c_str(), base_.size() + 10, kWestern);
+    EXPECT_FALSE(chain.Open((base_ + "a\\").c_str(), base_.size() + 10, kWestern));
     EXPECT_FALSE(Exists("a"));
+    // A file where a folder level should be.
+    HANDLE file = CreateFileA((base_ + "f").c_str(), GENERIC_WRITE, 0, NULL, CREATE_NEW, 0, NULL);
+    ASSERT_NE(INVALID_HANDLE_VALUE, file);
+    CloseHandle(file);
+    EXPECT_FALSE(chain.Open((base_ + "f\\g\\").c_str(), base_.size(), kWestern));
+    EXPECT_FALSE(Exists("f\\g"));
 }
 
 class CabinetFileCallbackTest : public TempFolder {
@@ -190,13 +228,40 @@ protected:
     {
         TempFolder::SetUp();
         ASSERT_TRUE(g_extractBase.Format("%s", base_.c_str()));
+        BeginExpansion();
     }
 
-    UINT Offer(const std::string& name, FILE_IN_CABINET_INFO_A& info)
+    UINT Offer(const std::string& name, FILE_IN_CABINET_INFO_A& info, DWORD size = 0)
     {
         memset(&info, 0, sizeof(info));
         info.NameInCabinet = name.c_str();
+        info.FileSize = size;
         return CabinetFileCallback(NULL, SPFILENOTIFY_FILEINCABINET, reinterpret_cast<UINT_PTR>(&info), 0);
+    }
+
+    UINT Extracted(const std::string& target, UINT error = NO_ERROR)
+    {
+        FILEPATHS_A paths = {};
+        paths.Target = target.c_str();
+        paths.Win32Error = error;
+        return CabinetFileCallback(NULL, SPFILENOTIFY_FILEEXTRACTED, reinterpret_cast<UINT_PTR>(&paths), 0);
+    }
+
+    // A file of `size` bytes, as SetupAPI would leave it; or, for a negative
+    // size, a folder.
+    void Put(const std::string& relative, long size, DWORD attributes = FILE_ATTRIBUTE_NORMAL)
+    {
+        const std::string path = base_ + relative;
+        if (size < 0) {
+            ASSERT_TRUE(CreateDirectoryA(path.c_str(), NULL)) << relative;
+            return;
+        }
+        HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, attributes, NULL);
+        ASSERT_NE(INVALID_HANDLE_VALUE, file) << relative;
+        std::string data(static_cast<size_t>(size), 'x');
+        DWORD written = 0;
+        EXPECT_TRUE(WriteFile(file, data.data(), static_cast<DWORD>(data.size()), &written, NULL));
+        CloseHandle(file);
     }
 };
 
@@ -220,6 +285,98 @@ TEST_F(CabinetFileCallbackTest, MemberGetsItsTargetAndEveryFolderLevel)
             EXPECT_TRUE(IsFolder(relative.substr(0, slash))) << name;
         }
         EXPECT_FALSE(Exists(relative)) << "the member itself is left to SetupAPI: " << name;
+        Put(relative, 0);
+        EXPECT_EQ(static_cast<UINT>(NO_ERROR), Extracted(info.FullTargetName)) << name;
+    }
+    EXPECT_TRUE(EndExpansion());
+}
+
+TEST_F(CabinetFileCallbackTest, MembersCountOnlyWhenOnDiskAsDeclared)
+{
+    const long kMissing = -2;
+    const long kFolder = -1;
+    struct Row {
+        const char* name;
+        DWORD declared;
+        long onDisk;
+        UINT reported;
+        bool intact;
+    } rows[] = {
+        {"a.bin", 5, 5, NO_ERROR, true},
+        {"sub\\b.bin", 0, 0, NO_ERROR, true},
+        {"short.bin", 3000, 1800, NO_ERROR, false},
+        {"empty.bin", 3000, 0, NO_ERROR, false},
+        {"long.bin", 5, 6, NO_ERROR, false},
+        {"missing.bin", 5, kMissing, NO_ERROR, false},
+        {"folder", 0, kFolder, NO_ERROR, false},
+        {"failed.bin", 5, 5, ERROR_DISK_FULL, false},
+    };
+    for (const Row& row : rows) {
+        BeginExpansion();
+        FILE_IN_CABINET_INFO_A info;
+        ASSERT_EQ(static_cast<UINT>(FILEOP_DOIT), Offer(row.name, info, row.declared)) << row.name;
+        if (row.onDisk != kMissing)
+            Put(row.name, row.onDisk);
+        UINT reply = Extracted(info.FullTargetName, row.reported);
+        EXPECT_EQ(row.intact ? NO_ERROR : row.reported != NO_ERROR ? row.reported : ERROR_WRITE_FAULT, reply)
+            << row.name;
+        EXPECT_EQ(row.intact, !!EndExpansion()) << row.name;
+    }
+}
+
+TEST_F(CabinetFileCallbackTest, EveryMemberHandedOutMustBeReportedOnce)
+{
+    FILE_IN_CABINET_INFO_A info;
+    ASSERT_EQ(static_cast<UINT>(FILEOP_DOIT), Offer("a.txt", info));
+    EXPECT_FALSE(EndExpansion()) << "never reported extracted";
+
+    BeginExpansion();
+    ASSERT_EQ(static_cast<UINT>(FILEOP_DOIT), Offer("a.txt", info));
+    EXPECT_EQ(static_cast<UINT>(FILEOP_ABORT), Offer("b.txt", info)) << "the previous member is still out";
+    EXPECT_FALSE(EndExpansion());
+
+    BeginExpansion();
+    ASSERT_EQ(static_cast<UINT>(FILEOP_DOIT), Offer("a.txt", info));
+    Put("a.txt", 0);
+    Put("b.txt", 0);
+    EXPECT_NE(static_cast<UINT>(NO_ERROR), Extracted(base_ + "b.txt")) << "another member than the one handed out";
+    EXPECT_FALSE(EndExpansion());
+
+    BeginExpansion();
+    ASSERT_EQ(static_cast<UINT>(FILEOP_DOIT), Offer("b.txt", info));
+    Put("b.txt", 0);
+    EXPECT_EQ(static_cast<UINT>(NO_ERROR), Extracted(base_ + "b.txt"));
+    EXPECT_NE(static_cast<UINT>(NO_ERROR), Extracted(base_ + "b.txt")) << "reported twice";
+    EXPECT_FALSE(EndExpansion());
+}
+
+TEST_F(CabinetFileCallbackTest, LeftoversAreRemovedOrTheMemberRefused)
+{
+    struct Row {
+        const char* name;
+        long size;
+        DWORD attributes;
+        bool heldOpen;
+        UINT reply;
+    } rows[] = {
+        {"stale.txt", 4096, FILE_ATTRIBUTE_NORMAL, false, FILEOP_DOIT},
+        {"sub\\readonly.txt", 3, FILE_ATTRIBUTE_READONLY, false, FILEOP_DOIT},
+        {"hidden.txt", 3, FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN, false, FILEOP_DOIT},
+        {"folder", -1, 0, false, FILEOP_ABORT},
+        {"busy.txt", 3, FILE_ATTRIBUTE_NORMAL, true, FILEOP_ABORT},
+    };
+    ASSERT_TRUE(CreateDirectoryA((base_ + "sub").c_str(), NULL));
+    for (const Row& row : rows) {
+        BeginExpansion();
+        Put(row.name, row.size, row.attributes);
+        HANDLE holder = INVALID_HANDLE_VALUE;
+        if (row.heldOpen)
+            holder = CreateFileA((base_ + row.name).c_str(), GENERIC_READ, 0, NULL, OPEN_EXISTING, 0, NULL);
+        FILE_IN_CABINET_INFO_A info;
+        EXPECT_EQ(row.reply, Offer(row.name, info)) << row.name;
+        EXPECT_EQ(row.reply == FILEOP_DOIT, !Exists(row.name)) << row.name;
+        if (holder != INVALID_HANDLE_VALUE)
+            CloseHandle(holder);
     }
 }
 
@@ -265,14 +422,6 @@ TEST_F(CabinetFileCallbackTest, BaseTooLongForTheBufferOrUnsetIsRefused)
 
 TEST_F(CabinetFileCallbackTest, OtherNotifications)
 {
-    FILEPATHS_A paths = {};
-    paths.Target = "x";
-    EXPECT_EQ(static_cast<UINT>(NO_ERROR),
-              CabinetFileCallback(NULL, SPFILENOTIFY_FILEEXTRACTED, reinterpret_cast<UINT_PTR>(&paths), 0));
-    paths.Win32Error = ERROR_DISK_FULL;
-    EXPECT_EQ(static_cast<UINT>(ERROR_DISK_FULL),
-              CabinetFileCallback(NULL, SPFILENOTIFY_FILEEXTRACTED, reinterpret_cast<UINT_PTR>(&paths), 0));
-
     CABINET_INFO_A cabinet = {};
     char newPath[MAX_PATH] = {0};
     EXPECT_NE(static_cast<UINT>(NO_ERROR),

@@ -21,58 +21,127 @@ const char* FindLastBackslash(const char* path, UINT codePage)
     return last;
 }
 
-static BOOL IsDotComponent(const char* start, size_t length)
+static char Upper(char c)
 {
-    return (length == 1 && start[0] == '.') || (length == 2 && start[0] == '.' && start[1] == '.');
+    return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
 }
 
-// Reserved device names (CON, NUL, COM1, ...), with or without an extension:
-// a file of that name in any folder opens the device instead.
-static BOOL IsDeviceName(const char* start, size_t length)
+static BOOL StartsWith(const char* start, size_t length, const char* prefix)
+{
+    size_t i = 0;
+    for (; prefix[i] != '\0'; ++i) {
+        if (i == length || Upper(start[i]) != prefix[i])
+            return FALSE;
+    }
+    return TRUE;
+}
+
+static BOOL IsExactly(const char* start, size_t length, const char* name)
+{
+    return strlen(name) == length && StartsWith(start, length, name);
+}
+
+// The port number of COM<n> and LPT<n>: one digit, or a superscript one, two
+// or three as the code page spells it (bytes B9, B2, B3 in 1252, while in
+// 932 those bytes are katakana).
+static BOOL IsPortNumber(const char* start, size_t length, UINT codePage)
+{
+    WCHAR wide[2] = {0};
+    if (MultiByteToWideChar(codePage, MB_ERR_INVALID_CHARS, start, static_cast<int>(length), wide, 2) != 1)
+        return FALSE;
+    return (wide[0] >= L'0' && wide[0] <= L'9') || wide[0] == 0x00B9 || wide[0] == 0x00B2 || wide[0] == 0x00B3;
+}
+
+// Reserved device names (CON, NUL, COM1, CONIN$, ...), with or without an
+// extension: a file of that name in any folder opens the device instead.
+static BOOL IsDeviceName(const char* start, size_t length, UINT codePage)
 {
     size_t stem = 0;
     while (stem < length && start[stem] != '.')
         ++stem;
     while (stem > 0 && start[stem - 1] == ' ')
         --stem;
-    char upper[5] = {0};
-    if (stem < 3 || stem > 4)
-        return FALSE;
-    for (size_t i = 0; i < stem; ++i)
-        upper[i] = (start[i] >= 'a' && start[i] <= 'z') ? static_cast<char>(start[i] - 'a' + 'A') : start[i];
-    if (stem == 3)
-        return strcmp(upper, "CON") == 0 || strcmp(upper, "PRN") == 0 || strcmp(upper, "AUX") == 0 ||
-               strcmp(upper, "NUL") == 0;
-    return (strncmp(upper, "COM", 3) == 0 || strncmp(upper, "LPT", 3) == 0) && upper[3] >= '1' && upper[3] <= '9';
+    static const char* const devices[] = {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$", "CLOCK$"};
+    for (size_t i = 0; i < sizeof(devices) / sizeof(devices[0]); ++i) {
+        if (IsExactly(start, stem, devices[i]))
+            return TRUE;
+    }
+    return stem > 3 && (StartsWith(start, stem, "COM") || StartsWith(start, stem, "LPT")) &&
+           IsPortNumber(start + 3, stem - 3, codePage);
 }
 
 BOOL IsSafeMemberName(const char* name, UINT codePage)
 {
     const char* componentStart = name;
+    const char* lastChar = NULL;
     for (const char* p = name;; p = NextChar(p, codePage)) {
         if (*p == ':' || *p == '/')
             return FALSE;
         if (*p == '\\' || *p == '\0') {
             size_t length = static_cast<size_t>(p - componentStart);
-            if (length == 0 || IsDotComponent(componentStart, length) || IsDeviceName(componentStart, length))
+            // Windows strips a final dot or space, so such a component would
+            // name another file than the cabinet does.
+            if (length == 0 || *lastChar == '.' || *lastChar == ' ' || IsDeviceName(componentStart, length, codePage))
                 return FALSE;
             if (*p == '\0')
                 return TRUE;
             componentStart = p + 1;
         }
+        lastChar = p;
     }
 }
 
-void CreateFolderLevels(const char* folder, size_t existingLength, UINT codePage)
+CFolderChain::CFolderChain() : m_count(0)
 {
+    m_finalPath[0] = '\0';
+}
+
+void CFolderChain::Release()
+{
+    while (m_count > 0)
+        CloseHandle(m_levels[--m_count]);
+    m_finalPath[0] = '\0';
+}
+
+BOOL CFolderChain::Hold(const char* path, const char* expectedFinal)
+{
+    if (m_count == kMaxFolderLevels)
+        return FALSE;
+    HANDLE level = OpenRealFolder(path, expectedFinal, m_finalPath);
+    if (level == INVALID_HANDLE_VALUE)
+        return FALSE;
+    m_levels[m_count++] = level;
+    return TRUE;
+}
+
+BOOL CFolderChain::Open(const char* folder, size_t baseLength, UINT codePage)
+{
+    Release();
     char level[MAX_PATH] = {0};
-    if (!BoundedCopy(level, MAX_PATH, folder) || existingLength > strlen(level))
-        return;
-    for (char* p = level + existingLength; *p != '\0'; p = const_cast<char*>(NextChar(p, codePage))) {
+    if (!BoundedCopy(level, MAX_PATH, folder) || baseLength == 0 || baseLength > strlen(level) ||
+        level[baseLength - 1] != '\\')
+        return FALSE;
+    level[baseLength - 1] = '\0';
+    BOOL held = Hold(level, NULL);
+    level[baseLength - 1] = '\\';
+
+    const char* component = level + baseLength;
+    for (char* p = level + baseLength; held && *p != '\0'; p = const_cast<char*>(NextChar(p, codePage))) {
         if (*p != '\\')
             continue;
         *p = '\0';
-        CreateDirectoryA(level, NULL);
+        char expected[kFinalPathCapacity];
+        held = BoundedCopy(expected, kFinalPathCapacity, m_finalPath) &&
+               BoundedAppend(expected, kFinalPathCapacity, "\\") &&
+               BoundedAppend(expected, kFinalPathCapacity, component);
+        if (held) {
+            CreateDirectoryA(level, NULL);
+            held = Hold(level, expected);
+        }
         *p = '\\';
+        component = p + 1;
     }
+    if (!held)
+        Release();
+    return held;
 }

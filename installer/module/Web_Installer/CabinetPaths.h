@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include "NoFollow.h"
+
 // Path handling for cabinet members. Member names are byte strings in the
 // ANSI code page `codePage`, whose double-byte characters may carry the
 // backslash code (0x5C) as their trail byte; every scan here steps over
@@ -11,12 +13,39 @@
 const char* FindLastBackslash(const char* path, UINT codePage);
 
 // TRUE when `name` is a relative member path that cannot leave the folder it
-// is expanded into: backslash-separated components, none empty, "." or "..",
-// none a reserved device name (NUL, COM1.txt, ...), and no colon or forward
+// is expanded into and lands where it says: backslash-separated components,
+// none empty, none ending in a dot or a space (so no "." or ".."), none a
+// reserved device name (NUL, COM1.txt, CONIN$, ...), and no colon or forward
 // slash anywhere.
 BOOL IsSafeMemberName(const char* name, UINT codePage);
 
-// Creates each missing folder of `folder` (which ends with a backslash) below
-// its first `existingLength` bytes, the part known to exist, from the top
-// down. Results are not reported: the expansion of the member itself tells.
-void CreateFolderLevels(const char* folder, size_t existingLength, UINT codePage);
+const size_t kMaxFolderLevels = MAX_PATH / 2;
+
+// The folders from the expansion base down to one member's folder, each
+// created when missing and held open as a real folder (see OpenRealFolder)
+// until Release, so that none of them is a link or can become one meanwhile.
+class CFolderChain {
+public:
+    CFolderChain();
+    ~CFolderChain() { Release(); }
+
+    // `folder` ends with a backslash; its first `baseLength` bytes are the
+    // base folder with its backslash, which must exist: nothing is created
+    // above it. FALSE, holding nothing, when a level is missing or not a real
+    // folder where its parent's final path says it should be.
+    BOOL Open(const char* folder, size_t baseLength, UINT codePage);
+    void Release();
+
+    // The final path of the deepest folder held.
+    const char* FinalPath() const { return m_finalPath; }
+
+private:
+    CFolderChain(const CFolderChain&);
+    CFolderChain& operator=(const CFolderChain&);
+
+    BOOL Hold(const char* path, const char* expectedFinal);
+
+    HANDLE m_levels[kMaxFolderLevels];
+    size_t m_count;
+    char m_finalPath[kFinalPathCapacity];
+};

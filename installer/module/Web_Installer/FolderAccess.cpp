@@ -1,6 +1,13 @@
 #include "FolderAccess.h"
 
+#include <type_traits>
+
 #include "BoundedString.h"
+
+static_assert(std::is_same<SetSecurityDescriptorControlFn, decltype(&SetSecurityDescriptorControl)>::value,
+              "SetSecurityDescriptorControlFn must match the SDK declaration");
+static_assert(std::is_same<AddAccessAllowedAceExFn, decltype(&AddAccessAllowedAceEx)>::value,
+              "AddAccessAllowedAceExFn must match the SDK declaration");
 
 // Where a simple allowed or denied entry keeps its SID: after the header and
 // the access mask.

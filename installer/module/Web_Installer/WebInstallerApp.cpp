@@ -3,6 +3,7 @@
 #include "CleanupRegistration.h"
 #include "FolderAccess.h"
 #include "InstallerLaunch.h"
+#include "NoFollow.h"
 #include "PayloadExtraction.h"
 #include "ProductNames.h"
 
@@ -30,10 +31,17 @@ static BOOL BuildWorkFolderPath(CString& workFolder)
     return workFolder.Format("%s%s", tempPath, PRODUCT_GUID);
 }
 
-// A folder left by an earlier run is reused.
-static BOOL CreateWorkFolder(const char* workFolder)
+// A folder left by an earlier run is reused, but only a real folder: never a
+// link, which would send every later write, and the grant, where it points.
+// `held` keeps it open until the run ends, so that it cannot be swapped for
+// a link meanwhile.
+static BOOL CreateWorkFolder(const char* workFolder, CFileHandle& held)
 {
-    return CreateDirectoryA(workFolder, NULL) || GetLastError() == ERROR_ALREADY_EXISTS;
+    if (!CreateDirectoryA(workFolder, NULL) && GetLastError() != ERROR_ALREADY_EXISTS)
+        return FALSE;
+    char finalPath[kFinalPathCapacity];
+    held.Reset(OpenRealFolder(workFolder, NULL, finalPath));
+    return held.IsValid();
 }
 
 // The handle is kept even when another copy owns the name, so that
@@ -56,11 +64,12 @@ BOOL CWebInstallerApp::InitInstance()
         return FALSE;
 
     CString workFolder;
+    CFileHandle workFolderHeld;
     if (!BuildWorkFolderPath(workFolder))
         return FALSE;
     if (!RegisterCleanup(workFolder, osKind))
         return FALSE;
-    if (!CreateWorkFolder(workFolder))
+    if (!CreateWorkFolder(workFolder, workFolderHeld))
         return FALSE;
     GrantEveryoneFullAccess(workFolder);
     if (!ExtractPayload(m_hInstance, workFolder))

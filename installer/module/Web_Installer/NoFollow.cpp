@@ -1,0 +1,99 @@
+#include "NoFollow.h"
+
+void CFileHandle::Reset(HANDLE handle)
+{
+    if (m_handle != INVALID_HANDLE_VALUE)
+        CloseHandle(m_handle);
+    m_handle = handle;
+}
+
+HANDLE CFileHandle::Release()
+{
+    HANDLE handle = m_handle;
+    m_handle = INVALID_HANDLE_VALUE;
+    return handle;
+}
+
+static HANDLE OpenItself(const char* path, DWORD access, DWORD share)
+{
+    return CreateFileA(path, access, share, NULL, OPEN_EXISTING,
+                       FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, NULL);
+}
+
+static BOOL HasFinalPath(HANDLE handle, const char* expectedFinal, char* finalPath)
+{
+    DWORD length = GetFinalPathNameByHandleA(handle, finalPath, kFinalPathCapacity, FILE_NAME_NORMALIZED);
+    if (length == 0 || length >= kFinalPathCapacity)
+        return FALSE;
+    return expectedFinal == NULL || lstrcmpiA(finalPath, expectedFinal) == 0;
+}
+
+HANDLE OpenRealFolder(const char* path, const char* expectedFinal, char* finalPath)
+{
+    // Sharing is enforced only against handles with data access, hence the
+    // listing right.
+    CFileHandle folder(OpenItself(path, FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE));
+    if (!folder.IsValid())
+        return INVALID_HANDLE_VALUE;
+    // Held open, the object at `path` can no longer change; the attributes by
+    // path show a link to a folder also where the handle followed it.
+    BY_HANDLE_FILE_INFORMATION info;
+    DWORD attributes = GetFileAttributesA(path);
+    if (!GetFileInformationByHandle(folder.Get(), &info) || attributes == INVALID_FILE_ATTRIBUTES)
+        return INVALID_HANDLE_VALUE;
+    attributes |= info.dwFileAttributes;
+    if (!(attributes & FILE_ATTRIBUTE_DIRECTORY) || (attributes & FILE_ATTRIBUTE_REPARSE_POINT))
+        return INVALID_HANDLE_VALUE;
+    if (!HasFinalPath(folder.Get(), expectedFinal, finalPath))
+        return INVALID_HANDLE_VALUE;
+    return folder.Release();
+}
+
+static BOOL ClearReadOnly(HANDLE file, DWORD attributes)
+{
+    FILE_BASIC_INFO basic = {};
+    basic.FileAttributes = attributes & ~FILE_ATTRIBUTE_READONLY;
+    if (basic.FileAttributes == 0)
+        basic.FileAttributes = FILE_ATTRIBUTE_NORMAL;
+    return SetFileInformationByHandle(file, FileBasicInfo, &basic, sizeof(basic));
+}
+
+BOOL RemoveLeftover(const char* path, const char* expectedFinal)
+{
+    if (GetFileAttributesA(path) == INVALID_FILE_ATTRIBUTES)
+        return GetLastError() == ERROR_FILE_NOT_FOUND;
+
+    CFileHandle leftover(OpenItself(path, DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE));
+    BY_HANDLE_FILE_INFORMATION info;
+    if (!leftover.IsValid() || !GetFileInformationByHandle(leftover.Get(), &info))
+        return FALSE;
+    // A handle on a reparse point is the link itself, and deleting it removes
+    // only the link. Any other handle must be on the very object at `path`:
+    // where a link was followed, deleting or changing it would reach its target.
+    if (!(info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+        char finalPath[kFinalPathCapacity];
+        if (!HasFinalPath(leftover.Get(), expectedFinal, finalPath) || (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+            return FALSE;
+        // Clearing read-only on a file with other names would change it for
+        // all of them.
+        if ((info.dwFileAttributes & FILE_ATTRIBUTE_READONLY) &&
+            (info.nNumberOfLinks != 1 || !ClearReadOnly(leftover.Get(), info.dwFileAttributes)))
+            return FALSE;
+    }
+    FILE_DISPOSITION_INFO disposition = {TRUE};
+    if (!SetFileInformationByHandle(leftover.Get(), FileDispositionInfo, &disposition, sizeof(disposition)))
+        return FALSE;
+    leftover.Reset(INVALID_HANDLE_VALUE);
+    return GetFileAttributesA(path) == INVALID_FILE_ATTRIBUTES && GetLastError() == ERROR_FILE_NOT_FOUND;
+}
+
+BOOL IsIntactFile(const char* path, const char* expectedFinal, DWORD size)
+{
+    CFileHandle file(OpenItself(path, FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE));
+    BY_HANDLE_FILE_INFORMATION info;
+    char finalPath[kFinalPathCapacity];
+    return file.IsValid() && GetFileInformationByHandle(file.Get(), &info) &&
+           !(info.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) &&
+           info.nFileSizeHigh == 0 && info.nFileSizeLow == size && HasFinalPath(file.Get(), expectedFinal, finalPath);
+}

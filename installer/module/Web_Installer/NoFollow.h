@@ -1,0 +1,55 @@
+#pragma once
+
+#include <windows.h>
+
+// File-system access in the work folder that never goes through a link. The
+// work folder lies in a folder its user can write to, and is open to
+// Everyone during the run; a link or junction planted at one of its paths
+// would otherwise redirect the program's writes, and the grant to Everyone,
+// to any folder the process can reach.
+//
+// A path is trusted only through a handle opened on the object itself
+// (FILE_FLAG_OPEN_REPARSE_POINT) that shows no reparse point, and, where
+// the caller knows it, whose final path is the one expected: some platforms
+// follow links even then and show them only through where they lead.
+
+// Room for a final path ("\\?\C:\..."), which can be longer than the path it
+// was opened by when that one holds short (8.3) names.
+const DWORD kFinalPathCapacity = 1024;
+
+// Closes the handle it holds when it goes out of scope.
+class CFileHandle {
+public:
+    explicit CFileHandle(HANDLE handle = INVALID_HANDLE_VALUE) : m_handle(handle) {}
+    ~CFileHandle() { Reset(INVALID_HANDLE_VALUE); }
+
+    void Reset(HANDLE handle);
+    // Gives the handle up to the caller, who closes it.
+    HANDLE Release();
+    HANDLE Get() const { return m_handle; }
+    BOOL IsValid() const { return m_handle != INVALID_HANDLE_VALUE; }
+
+private:
+    CFileHandle(const CFileHandle&);
+    CFileHandle& operator=(const CFileHandle&);
+
+    HANDLE m_handle;
+};
+
+// Opens the folder at `path` and checks that it is a real folder, not a link.
+// The handle does not share delete access, so while it is open the folder
+// cannot be removed, renamed or replaced. `finalPath` (kFinalPathCapacity
+// bytes) receives the folder's final path; when `expectedFinal` is not NULL
+// it must equal that, case aside. INVALID_HANDLE_VALUE on any failure.
+HANDLE OpenRealFolder(const char* path, const char* expectedFinal, char* finalPath);
+
+// Removes what an earlier run left at `path`, whose final path must be
+// `expectedFinal`: a file, read-only or not, or a link, as a link. TRUE when
+// nothing is left there. A real folder, a file held open by another program,
+// a file with other names (hard links) that is read-only, or a link the
+// platform cannot remove without touching its target, is left alone: FALSE.
+BOOL RemoveLeftover(const char* path, const char* expectedFinal);
+
+// TRUE when `path` is a regular file, not a link, of exactly `size` bytes,
+// whose final path is `expectedFinal`.
+BOOL IsIntactFile(const char* path, const char* expectedFinal, DWORD size);
