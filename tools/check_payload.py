@@ -28,8 +28,10 @@ DEFAULT_TEMP_FOLDER = "C:\\Users\\" + "U" * 20 + "\\AppData\\Local\\Temp\\"
 SMALL_MARGIN = 16
 BLOCK_LIMIT = 32768
 FORBIDDEN = set('<>"|?*')
-# Names Windows maps to devices, with any extension.
-DEVICES = {"CON", "PRN", "AUX", "NUL"} | {f"{port}{n}" for port in ("COM", "LPT") for n in range(1, 10)}
+# Names Windows maps to devices, with any extension. The superscript digits
+# count as port numbers too, where the code page has them.
+DEVICES = {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$", "CLOCK$"} | {
+    f"{port}{n}" for port in ("COM", "LPT") for n in list("0123456789") + ["\u00b9", "\u00b2", "\u00b3"]}
 
 
 class Report:
@@ -94,6 +96,9 @@ def name_fault(name):
         return 'name has a ".." component and leaves the work folder'
     if "." in components:
         return 'name has a "." component'
+    stripped = [c for c in components if c.endswith((".", " "))]
+    if stripped:
+        return f'"{stripped[0]}" ends in a dot or a space, which Windows strips: the member would land elsewhere'
     devices = [c for c in components if c.split(".")[0].rstrip(" ").upper() in DEVICES]
     if devices:
         return f'"{devices[0]}" names a device, not a file'

@@ -166,6 +166,11 @@ class BrokenCabinets(CabinetCase):
             (b"InstData\\", "empty component"),
             (b"Inst?Data\\setup.ini", "cannot hold"),
             (b"InstData\\nul.txt", "device"),
+            (b"InstData\\com0", "device"),
+            (b"CONIN$\\setup.ini", "device"),
+            (b"InstData\\clock$.txt", "device"),
+            (b"InstData.\\setup.ini", "dot or a space"),
+            (b"InstData\\setup.ini ", "dot or a space"),
         ]
         good = self.cabinet()
         for name, why in cases:
@@ -173,6 +178,10 @@ class BrokenCabinets(CabinetCase):
                 stderr = self.assertFault(self.renamed(good, {"InstData\\setup.ini": name}), "relative name",
                                           name.decode())
                 self.assertIn(why, stderr)
+        # B9 is a superscript one in code page 1252, a katakana in 932.
+        superscript = self.renamed(good, {"InstData\\setup.ini": b"InstData\\COM\xb9"})
+        self.assertIn("device", self.assertFault(superscript, "relative name", None, "--code-page", "1252"))
+        self.assertEqual(0, self.check(superscript).returncode)
 
     def test_installer_missing_or_not_at_the_root(self):
         good = self.cabinet()
