@@ -4,6 +4,8 @@ in the names or the code page; and for bad cabinets a run that ends before
 the installer is launched, with nothing written outside the work folder."""
 import os
 import shutil
+import stat
+import subprocess
 import sys
 import unittest
 
@@ -11,7 +13,8 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, "..", "wine"))
 sys.path.insert(0, os.path.join(HERE, "..", "payloads"))
 import set_extraction as cabs  # noqa: E402
-from winehost import DEMO_MARKER, INSTALLER, PAYLOAD_FILE, Prefix, bootstrapper, env, tree  # noqa: E402
+from winehost import (DEMO_MARKER, INSTALLER, PAYLOAD_FILE, Prefix, bootstrapper, env, helper, tree,  # noqa: E402
+                      unprivileged_user, wait_for)
 
 
 def read(path):
@@ -42,10 +45,11 @@ def folders_of(paths):
 
 class ExpansionTest(unittest.TestCase):
     locale = None
+    user = None
 
     @classmethod
     def setUpClass(cls):
-        cls.prefix = Prefix(cls.__name__, locale=cls.locale)
+        cls.prefix = Prefix(cls.__name__, locale=cls.locale, user=cls.user)
 
     @classmethod
     def tearDownClass(cls):
@@ -65,6 +69,12 @@ class ExpansionTest(unittest.TestCase):
         if before_run:
             os.makedirs(work)
             before_run(work)
+        return self.rerun(variant)
+
+    def rerun(self, variant=None):
+        """Runs the bootstrapper on whatever the work folder holds now, as a
+        second run before the next logon would; returns the folder's tree."""
+        work = self.prefix.work_folder
         outside = self.outside_work_folder()
         result = self.prefix.run(bootstrapper(variant))
         self.assertEqual(0, result.returncode, result.output)
@@ -93,11 +103,7 @@ def unix(name):
 class GoodPayloads(ExpansionTest):
     def test_demo_payload_expands_completely(self):
         found = self.expand()
-        source = env("DEMO_PAYLOAD_DIR")
-        files = {INSTALLER: read(env("DEMO_INSTALLER"))}
-        for name in tree(source):
-            if os.path.isfile(os.path.join(source, name)):
-                files[name] = read(os.path.join(source, name))
+        files = demo_files()
         self.assertGreater(len(files), 5)
         self.assert_expanded(files, found, env("WEB_INSTALLER_PAYLOAD_CAB"))
 
@@ -123,6 +129,136 @@ class GoodPayloads(ExpansionTest):
         found = self.expand("extract_stored")
         files = {unix(m.name.decode()): m.data for m in cabs.with_big(DemoContext)}
         self.assert_expanded(files, found, variant_payload("extract_stored"))
+
+
+def demo_files():
+    """Relative path -> bytes of every member of the demo payload."""
+    source = env("DEMO_PAYLOAD_DIR")
+    files = {INSTALLER: read(env("DEMO_INSTALLER"))}
+    for name in tree(source):
+        if os.path.isfile(os.path.join(source, name)):
+            files[name] = read(os.path.join(source, name))
+    return files
+
+
+def leave_read_only(path):
+    os.chmod(path, stat.S_IRUSR | stat.S_IRGRP | stat.S_IROTH)
+
+
+class Reruns(ExpansionTest):
+    """A second run before the next logon finds the first run's work folder:
+    whatever it holds, the payload is expanded afresh or not launched."""
+
+    def assert_rerun_expands(self, variant=None, files=None):
+        os.remove(os.path.join(self.prefix.work_folder, DEMO_MARKER))
+        files = files or demo_files()
+        self.assert_expanded(files, self.rerun(variant), variant_payload(variant) if variant
+                             else env("WEB_INSTALLER_PAYLOAD_CAB"))
+
+    def test_stale_and_read_only_leftovers_are_replaced(self):
+        self.expand()
+        work = self.prefix.work_folder
+        with open(os.path.join(work, "InstData", "setup.ini"), "wb") as f:
+            f.write(b"left by an older version\r\n" * 200)
+        for name in (os.path.join("language", "languages.txt"), PAYLOAD_FILE, INSTALLER):
+            leave_read_only(os.path.join(work, name))
+        self.assert_rerun_expands()
+
+    def test_member_held_open_by_another_program_stops_the_run_until_released(self):
+        self.expand()
+        member = os.path.join(self.prefix.work_folder, "InstData", "setup.ini")
+        holder = self.prefix.start(helper("holdmutex"), self.prefix.windows_path(member), "60000", "file")
+        try:
+            self.assertTrue(wait_for(lambda: "holding" in self.prefix.output_so_far(holder)))
+            os.remove(os.path.join(self.prefix.work_folder, DEMO_MARKER))
+            self.assertNotIn(DEMO_MARKER, self.rerun())
+        finally:
+            holder.kill()
+            self.prefix.finish(holder)
+        open(os.path.join(self.prefix.work_folder, DEMO_MARKER), "w").close()
+        self.assert_rerun_expands()
+
+    def test_full_disk_launches_nothing_and_the_rerun_with_space_goes_through(self):
+        if os.geteuid() != 0:
+            self.skipTest("mounting a small file system needs root")
+        variant = "extract_stored"
+        cabinet = os.path.getsize(variant_payload(variant))
+        installer_size = os.path.getsize(env("DEMO_INSTALLER"))
+        temp = self.prefix.temp_dir
+        page = 4096
+        # Too small for the cabinet; then room for the cabinet and the
+        # installer, but not for the big member after it.
+        for size, cabinet_fits in ((cabinet // 2, False), (cabinet + installer_size + 16 * page, True)):
+            with self.subTest(cabinet_fits=cabinet_fits):
+                subprocess.run(["mount", "-t", "tmpfs", "-o", f"size={size // page * page}", "tmpfs", temp], check=True)
+                try:
+                    found = self.expand(variant)
+                    self.assertNotIn(DEMO_MARKER, found)
+                    written = read(os.path.join(self.prefix.work_folder, PAYLOAD_FILE))
+                    self.assertEqual(cabinet_fits, written == read(variant_payload(variant)))
+                    subprocess.run(["mount", "-o", "remount,size=64m", temp], check=True)
+                    open(os.path.join(self.prefix.work_folder, DEMO_MARKER), "w").close()
+                    files = {unix(m.name.decode()): m.data for m in cabs.with_big(DemoContext)}
+                    self.assert_rerun_expands(variant, files)
+                finally:
+                    subprocess.run(["umount", "-l", temp], check=True)
+
+    def test_links_are_never_followed(self):
+        work = self.prefix.work_folder
+        outside = os.path.join(self.prefix.path, "drive_c", "outside")
+        kept = os.path.join(outside, "kept.txt")
+        os.makedirs(outside)
+        with open(kept, "wb") as f:
+            f.write(b"not the bootstrapper's\r\n")
+        os.chmod(outside, 0o755)
+        os.chmod(kept, 0o644)
+
+        def state():
+            return [(name, stat.S_IMODE(os.lstat(os.path.join(outside, name)).st_mode),
+                     read(os.path.join(outside, name))) for name in tree(outside)] + [
+                stat.S_IMODE(os.stat(outside).st_mode)]
+        before = state()
+
+        def link_at(name, target):
+            def plant(folder):
+                os.makedirs(os.path.join(folder, "InstData"))
+                os.symlink(target, os.path.join(folder, name))
+            return plant
+        cases = {
+            "member folder": link_at("InstData" + os.sep + "Setup", outside),
+            "member file": link_at(os.path.join("InstData", "setup.ini"), kept),
+            "payload file": link_at(PAYLOAD_FILE, kept),
+        }
+        for case, plant in cases.items():
+            with self.subTest(case):
+                # Wine shows a link to a file as that file, and removing it
+                # there would remove its target: such a leftover ends the run.
+                self.assertNotIn(DEMO_MARKER, self.expand(before_run=plant))
+                self.assertEqual(before, state())
+        with self.subTest("work folder"):
+            shutil.rmtree(work, ignore_errors=True)
+            os.symlink(outside, work)
+            self.rerun()
+            self.assertTrue(os.path.islink(work))
+            self.assertEqual(before, state())
+            os.remove(work)
+
+
+class UnprivilegedUser(ExpansionTest):
+    user = unprivileged_user()
+
+    @classmethod
+    def setUpClass(cls):
+        if cls.user is None:
+            raise unittest.SkipTest("only root can run a test as another user")
+        super().setUpClass()
+
+    def test_read_only_leftover_is_replaced(self):
+        self.expand()
+        for name in (os.path.join("InstData", "setup.ini"), PAYLOAD_FILE):
+            leave_read_only(os.path.join(self.prefix.work_folder, name))
+        os.remove(os.path.join(self.prefix.work_folder, DEMO_MARKER))
+        self.assert_expanded(demo_files(), self.rerun(), env("WEB_INSTALLER_PAYLOAD_CAB"))
 
 
 class BadPayloads(ExpansionTest):

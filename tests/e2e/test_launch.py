@@ -81,11 +81,15 @@ class Launch(PrefixTest):
         self.assertEqual(1, len(self.events("started")), self.log())
         self.assertIsNone(first.poll())
         self.assertEqual([], self.events("ended"))
+        # The work folder is held open: it cannot be swapped for a link.
+        folder = self.prefix.windows_path(self.prefix.work_folder)
+        self.assertNotEqual(0, self.prefix.probe("move", folder, folder + ".moved").returncode)
 
         self.release()
         self.wait_for_event("ended")
         self.assert_ends(first)
         self.assertFalse(self.prefix.mutex_exists(MUTEX_GLOBAL))
+        self.assertEqual(0, self.prefix.probe("move", folder, folder + ".moved").returncode)
 
     def test_installer_that_hands_over_and_ends_ends_the_wait(self):
         process = self.start("launch_spawner")

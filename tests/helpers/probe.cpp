@@ -2,6 +2,7 @@
 //   probe mutex NAME               exit 0 when a mutex of that name exists
 //   probe regvalue SUBKEY NAME     type, size and hex bytes of an HKCU value
 //   probe run PROGRAM [ARGS]       runs a program, prints its full exit code
+//   probe move FROM TO             exit 0 when FROM could be renamed to TO
 #include <windows.h>
 #include <stdio.h>
 #include <string.h>
@@ -63,6 +64,13 @@ static int Run(int argc, char** argv)
     return 0;
 }
 
+static int Move(const char* from, const char* to)
+{
+    BOOL moved = MoveFileA(from, to);
+    printf("move %s %lu\n", moved ? "done" : "failed", moved ? 0 : GetLastError());
+    return moved ? 0 : 1;
+}
+
 int main(int argc, char** argv)
 {
     if (argc == 3 && strcmp(argv[1], "mutex") == 0)
@@ -71,6 +79,8 @@ int main(int argc, char** argv)
         return RegValue(argv[2], argv[3]);
     if (argc >= 3 && strcmp(argv[1], "run") == 0)
         return Run(argc - 2, argv + 2);
-    fprintf(stderr, "usage: probe mutex NAME | regvalue SUBKEY NAME | run PROGRAM [ARGS]\n");
+    if (argc == 4 && strcmp(argv[1], "move") == 0)
+        return Move(argv[2], argv[3]);
+    fprintf(stderr, "usage: probe mutex NAME | regvalue SUBKEY NAME | run PROGRAM [ARGS] | move FROM TO\n");
     return 2;
 }

@@ -16,6 +16,7 @@ CLEANUP_VALUE = "QVLMSetupImgDelete"
 INSTALLER = "QVLM_Management_Inst.exe"
 PAYLOAD_FILE = "CDInst.cab"
 DEMO_MARKER = "installer-ran.txt"
+TEST_USER = "webinst-test"
 
 QUIET = dict(stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
 
@@ -46,23 +47,39 @@ class Prefix:
     """A private Wine prefix with a persistent server. Use as a context
     manager; the server is killed and the prefix removed at the end."""
 
-    def __init__(self, name, locale=None):
+    def __init__(self, name, locale=None, user=None):
         self.name = name
         root = os.path.join(env("TEST_WORK"), "prefixes")
         os.makedirs(root, exist_ok=True)
         self.path = os.path.join(root, f"{name}-{uuid.uuid4().hex[:8]}")
         subprocess.run(["cp", "-a", env("WINE_TEMPLATE"), self.path], check=True, **QUIET)
+        users = os.path.join(self.path, "drive_c", "users")
+        self.user_dir = os.path.join(users, next(
+            n for n in sorted(os.listdir(users)) if n.lower() != "public" and not os.path.islink(os.path.join(users, n))))
         self.logs = self.path + ".logs"
         os.makedirs(self.logs)
         self.env = dict(os.environ, WINEPREFIX=self.path, WINELOADER=env("WINE_LOADER"), WINEDEBUG="-all")
+        # Wine runs a prefix only for its owner, and finds its server through
+        # a file that names the template owner's server folder.
+        self.run_as = []
+        if user:
+            server_file = os.path.join(self.path, "wineserver")
+            if os.path.exists(server_file):
+                os.remove(server_file)
+            subprocess.run(["chown", "-R", f"{user}:", self.path], check=True, **QUIET)
+            self.run_as = ["runuser", "-u", user, "--"]
+            self.env["HOME"] = self.path
         for var in ("DISPLAY", "WAYLAND_DISPLAY"):
             self.env.pop(var, None)
         if locale:
             for var in ("LANG", "LANGUAGE", "LC_CTYPE"):
                 self.env.pop(var, None)
             self.env["LC_ALL"] = locale
-        subprocess.run([env("WINE_SERVER"), "-p"], env=self.env, check=True, **QUIET)
+        subprocess.run(self.run_as + [env("WINE_SERVER"), "-p"], env=self.env, check=True, **QUIET)
         self._runs = 0
+        if user:
+            # Wine makes the user's profile folders at its first start.
+            self.probe("mutex", "profile")
 
     def __enter__(self):
         return self
@@ -71,8 +88,8 @@ class Prefix:
         self.close()
 
     def close(self):
-        subprocess.run([env("WINE_SERVER"), "-k"], env=self.env, **QUIET)
-        subprocess.run([env("WINE_SERVER"), "-w"], env=self.env, **QUIET)
+        subprocess.run(self.run_as + [env("WINE_SERVER"), "-k"], env=self.env, **QUIET)
+        subprocess.run(self.run_as + [env("WINE_SERVER"), "-w"], env=self.env, **QUIET)
         shutil.rmtree(self.path, ignore_errors=True)
         shutil.rmtree(self.logs, ignore_errors=True)
 
@@ -82,7 +99,7 @@ class Prefix:
         self._runs += 1
         log_path = os.path.join(self.logs, f"run{self._runs}.log")
         with open(log_path, "wb") as log:
-            process = subprocess.Popen([env("WINE_LOADER"), program, *args], env=self.env, cwd=cwd,
+            process = subprocess.Popen(self.run_as + [env("WINE_LOADER"), program, *args], env=self.env, cwd=cwd,
                                        stdin=subprocess.DEVNULL, stdout=log, stderr=subprocess.STDOUT)
         process.log_path = log_path
         return process
@@ -102,12 +119,6 @@ class Prefix:
         return self.run(helper("probe"), *args, timeout=timeout)
 
     # Places.
-    @property
-    def user_dir(self):
-        users = os.path.join(self.path, "drive_c", "users")
-        names = [n for n in os.listdir(users) if n.lower() != "public" and not os.path.islink(os.path.join(users, n))]
-        return os.path.join(users, names[0])
-
     @property
     def temp_dir(self):
         return os.path.join(self.user_dir, "Temp")
@@ -146,6 +157,17 @@ class Prefix:
 
     def mutex_exists(self, name):
         return self.probe("mutex", name).returncode == 0
+
+
+def unprivileged_user():
+    """A user without root's rights, for what those rights would hide (root
+    writes to read-only files); None where the tests do not run as root."""
+    if os.geteuid() != 0:
+        return None
+    if subprocess.run(["id", "-u", TEST_USER], **QUIET).returncode != 0:
+        subprocess.run(["useradd", "--system", "--no-create-home", "--shell", "/usr/sbin/nologin", TEST_USER],
+                       check=True, **QUIET)
+    return TEST_USER
 
 
 def tree(folder):

@@ -49,22 +49,14 @@ HANDLE OpenRealFolder(const char* path, const char* expectedFinal, char* finalPa
     return folder.Release();
 }
 
-static BOOL ClearReadOnly(HANDLE file, DWORD attributes)
-{
-    FILE_BASIC_INFO basic = {};
-    basic.FileAttributes = attributes & ~FILE_ATTRIBUTE_READONLY;
-    if (basic.FileAttributes == 0)
-        basic.FileAttributes = FILE_ATTRIBUTE_NORMAL;
-    return SetFileInformationByHandle(file, FileBasicInfo, &basic, sizeof(basic));
-}
-
 BOOL RemoveLeftover(const char* path, const char* expectedFinal)
 {
     if (GetFileAttributesA(path) == INVALID_FILE_ATTRIBUTES)
         return GetLastError() == ERROR_FILE_NOT_FOUND;
 
-    CFileHandle leftover(OpenItself(path, DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES,
-                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE));
+    // Without delete sharing, nothing else can rename or replace the object
+    // while it is held.
+    CFileHandle leftover(OpenItself(path, DELETE | FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE));
     BY_HANDLE_FILE_INFORMATION info;
     if (!leftover.IsValid() || !GetFileInformationByHandle(leftover.Get(), &info))
         return FALSE;
@@ -75,10 +67,12 @@ BOOL RemoveLeftover(const char* path, const char* expectedFinal)
         char finalPath[kFinalPathCapacity];
         if (!HasFinalPath(leftover.Get(), expectedFinal, finalPath) || (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
             return FALSE;
-        // Clearing read-only on a file with other names would change it for
-        // all of them.
+        // A read-only file cannot be deleted. Its attributes are changed by
+        // path, as writing them through a handle needs write access to the
+        // file; the held handle keeps that path on this file. With other names
+        // (hard links) the change would reach them all.
         if ((info.dwFileAttributes & FILE_ATTRIBUTE_READONLY) &&
-            (info.nNumberOfLinks != 1 || !ClearReadOnly(leftover.Get(), info.dwFileAttributes)))
+            (info.nNumberOfLinks != 1 || !SetFileAttributesA(path, FILE_ATTRIBUTE_NORMAL)))
             return FALSE;
     }
     FILE_DISPOSITION_INFO disposition = {TRUE};
