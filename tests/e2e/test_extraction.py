@@ -65,6 +65,8 @@ class ExpansionTest(unittest.TestCase):
         """Runs the bootstrapper in a fresh work folder; returns the folder's
         tree. Anything appearing outside the work folder fails the test."""
         work = self.prefix.work_folder
+        if os.path.islink(work):
+            os.remove(work)
         shutil.rmtree(work, ignore_errors=True)
         if before_run:
             os.makedirs(work)
@@ -208,6 +210,7 @@ class Reruns(ExpansionTest):
         outside = os.path.join(self.prefix.path, "drive_c", "outside")
         kept = os.path.join(outside, "kept.txt")
         os.makedirs(outside)
+        self.addCleanup(shutil.rmtree, outside)
         with open(kept, "wb") as f:
             f.write(b"not the bootstrapper's\r\n")
         os.chmod(outside, 0o755)
@@ -238,10 +241,10 @@ class Reruns(ExpansionTest):
         with self.subTest("work folder"):
             shutil.rmtree(work, ignore_errors=True)
             os.symlink(outside, work)
+            self.addCleanup(os.remove, work)
             self.rerun()
             self.assertTrue(os.path.islink(work))
             self.assertEqual(before, state())
-            os.remove(work)
 
 
 class UnprivilegedUser(ExpansionTest):
