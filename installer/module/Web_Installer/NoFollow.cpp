@@ -31,7 +31,8 @@ static BOOL HasFinalPath(HANDLE handle, const char* expectedFinal, char* finalPa
 HANDLE OpenRealFolder(const char* path, const char* expectedFinal, char* finalPath)
 {
     // Sharing is enforced only against handles with data access, hence the
-    // listing right.
+    // listing right. Write access stays shared: moving a file into a folder
+    // opens the folder for writing.
     CFileHandle folder(OpenItself(path, FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE));
     if (!folder.IsValid())
         return INVALID_HANDLE_VALUE;
