@@ -205,6 +205,26 @@ TEST_F(FolderChainTest, CreatesAndHoldsEveryLevelTopDown)
     EXPECT_TRUE(MoveFileA((base_ + "a\\b").c_str(), (base_ + "moved").c_str()));
 }
 
+TEST_F(FolderChainTest, MovesToTheNextFolderKeepingTheLevelsItShares)
+{
+    CFolderChain chain;
+    ASSERT_TRUE(chain.Open((base_ + "a\\b\\c\\").c_str(), base_.size(), kWestern));
+    ASSERT_TRUE(chain.Open((base_ + "a\\b\\d\\").c_str(), base_.size(), kWestern));
+    const std::string final = chain.FinalPath();
+    EXPECT_EQ("\\a\\b\\d", final.substr(final.size() - 6));
+    EXPECT_FALSE(MoveFileA((base_ + "a\\b").c_str(), (base_ + "moved").c_str()));
+    EXPECT_TRUE(MoveFileA((base_ + "a\\b\\c").c_str(), (base_ + "a\\b\\c2").c_str())) << "no longer held";
+
+    // A folder that only begins with the same bytes is another folder.
+    ASSERT_TRUE(chain.Open((base_ + "a\\bb\\").c_str(), base_.size(), kWestern));
+    EXPECT_TRUE(IsFolder("a\\bb"));
+    EXPECT_TRUE(MoveFileA((base_ + "a\\b").c_str(), (base_ + "moved").c_str()));
+
+    ASSERT_TRUE(chain.Open(base_.c_str(), base_.size(), kWestern));
+    EXPECT_EQ(std::string(chain.FinalPath()).size(), final.size() - 6);
+    EXPECT_TRUE(MoveFileA((base_ + "a").c_str(), (base_ + "moved2").c_str()));
+}
+
 TEST_F(FolderChainTest, RefusesWithoutCreatingAnythingAboveOrBeyond)
 {
     CFolderChain chain;

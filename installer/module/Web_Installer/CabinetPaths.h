@@ -23,7 +23,9 @@ const size_t kMaxFolderLevels = MAX_PATH / 2;
 
 // The folders from the expansion base down to one member's folder, each
 // created when missing and held open as a real folder (see OpenRealFolder)
-// until Release, so that none of them is a link or can become one meanwhile.
+// until released, so that none of them is a link or can become one
+// meanwhile. The levels a member's folder shares with the previous one stay
+// held and are not checked again.
 class CFolderChain {
 public:
     CFolderChain();
@@ -34,7 +36,7 @@ public:
     // above it. FALSE, holding nothing, when a level is missing or not a real
     // folder where its parent's final path says it should be.
     BOOL Open(const char* folder, size_t baseLength, UINT codePage);
-    void Release();
+    void Release() { ReleaseFrom(0); }
 
     // The final path of the deepest folder held.
     const char* FinalPath() const { return m_finalPath; }
@@ -43,9 +45,16 @@ private:
     CFolderChain(const CFolderChain&);
     CFolderChain& operator=(const CFolderChain&);
 
-    BOOL Hold(const char* path, const char* expectedFinal);
+    void ReleaseFrom(size_t level);
+    BOOL Hold(const char* path, size_t end, const char* expectedFinal);
 
+    // For each level: its handle, where its path ends in m_folder, and where
+    // its final path ends in m_finalPath (each level's final path begins
+    // with its parent's).
     HANDLE m_levels[kMaxFolderLevels];
+    size_t m_ends[kMaxFolderLevels];
+    size_t m_finalEnds[kMaxFolderLevels];
     size_t m_count;
+    char m_folder[MAX_PATH];
     char m_finalPath[kFinalPathCapacity];
 };

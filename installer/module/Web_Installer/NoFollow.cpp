@@ -20,6 +20,19 @@ static HANDLE OpenItself(const char* path, DWORD access, DWORD share)
                        FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, NULL);
 }
 
+// Attributes and standard information of an open file. (The volume serial
+// that GetFileInformationByHandle also fetches is slow to get on some
+// platforms, and nothing here needs it.)
+static BOOL Query(HANDLE handle, DWORD* attributes, FILE_STANDARD_INFO* standard)
+{
+    FILE_BASIC_INFO basic;
+    if (!GetFileInformationByHandleEx(handle, FileBasicInfo, &basic, sizeof(basic)) ||
+        !GetFileInformationByHandleEx(handle, FileStandardInfo, standard, sizeof(*standard)))
+        return FALSE;
+    *attributes = basic.FileAttributes;
+    return TRUE;
+}
+
 static BOOL HasFinalPath(HANDLE handle, const char* expectedFinal, char* finalPath)
 {
     DWORD length = GetFinalPathNameByHandleA(handle, finalPath, kFinalPathCapacity, FILE_NAME_NORMALIZED);
@@ -38,11 +51,12 @@ HANDLE OpenRealFolder(const char* path, const char* expectedFinal, char* finalPa
         return INVALID_HANDLE_VALUE;
     // Held open, the object at `path` can no longer change; the attributes by
     // path show a link to a folder also where the handle followed it.
-    BY_HANDLE_FILE_INFORMATION info;
-    DWORD attributes = GetFileAttributesA(path);
-    if (!GetFileInformationByHandle(folder.Get(), &info) || attributes == INVALID_FILE_ATTRIBUTES)
+    DWORD byPath = GetFileAttributesA(path);
+    DWORD attributes = 0;
+    FILE_STANDARD_INFO standard;
+    if (!Query(folder.Get(), &attributes, &standard) || byPath == INVALID_FILE_ATTRIBUTES)
         return INVALID_HANDLE_VALUE;
-    attributes |= info.dwFileAttributes;
+    attributes |= byPath;
     if (!(attributes & FILE_ATTRIBUTE_DIRECTORY) || (attributes & FILE_ATTRIBUTE_REPARSE_POINT))
         return INVALID_HANDLE_VALUE;
     if (!HasFinalPath(folder.Get(), expectedFinal, finalPath))
@@ -58,22 +72,23 @@ BOOL RemoveLeftover(const char* path, const char* expectedFinal)
     // Without delete sharing, nothing else can rename or replace the object
     // while it is held.
     CFileHandle leftover(OpenItself(path, DELETE | FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE));
-    BY_HANDLE_FILE_INFORMATION info;
-    if (!leftover.IsValid() || !GetFileInformationByHandle(leftover.Get(), &info))
+    DWORD attributes = 0;
+    FILE_STANDARD_INFO standard;
+    if (!leftover.IsValid() || !Query(leftover.Get(), &attributes, &standard))
         return FALSE;
     // A handle on a reparse point is the link itself, and deleting it removes
     // only the link. Any other handle must be on the very object at `path`:
     // where a link was followed, deleting or changing it would reach its target.
-    if (!(info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+    if (!(attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
         char finalPath[kFinalPathCapacity];
-        if (!HasFinalPath(leftover.Get(), expectedFinal, finalPath) || (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+        if (!HasFinalPath(leftover.Get(), expectedFinal, finalPath) || (attributes & FILE_ATTRIBUTE_DIRECTORY))
             return FALSE;
         // A read-only file cannot be deleted. Its attributes are changed by
         // path, as writing them through a handle needs write access to the
         // file; the held handle keeps that path on this file. With other names
         // (hard links) the change would reach them all.
-        if ((info.dwFileAttributes & FILE_ATTRIBUTE_READONLY) &&
-            (info.nNumberOfLinks != 1 || !SetFileAttributesA(path, FILE_ATTRIBUTE_NORMAL)))
+        if ((attributes & FILE_ATTRIBUTE_READONLY) &&
+            (standard.NumberOfLinks != 1 || !SetFileAttributesA(path, FILE_ATTRIBUTE_NORMAL)))
             return FALSE;
     }
     FILE_DISPOSITION_INFO disposition = {TRUE};
@@ -86,9 +101,10 @@ BOOL RemoveLeftover(const char* path, const char* expectedFinal)
 BOOL IsIntactFile(const char* path, const char* expectedFinal, DWORD size)
 {
     CFileHandle file(OpenItself(path, FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE));
-    BY_HANDLE_FILE_INFORMATION info;
+    DWORD attributes = 0;
+    FILE_STANDARD_INFO standard;
     char finalPath[kFinalPathCapacity];
-    return file.IsValid() && GetFileInformationByHandle(file.Get(), &info) &&
-           !(info.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) &&
-           info.nFileSizeHigh == 0 && info.nFileSizeLow == size && HasFinalPath(file.Get(), expectedFinal, finalPath);
+    return file.IsValid() && Query(file.Get(), &attributes, &standard) &&
+           !(attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) &&
+           standard.EndOfFile.QuadPart == size && HasFinalPath(file.Get(), expectedFinal, finalPath);
 }

@@ -97,7 +97,6 @@ static UINT OnFileExtracted(const FILEPATHS_A* paths)
         return Fail(paths->Win32Error, paths->Win32Error);
     if (!IsIntactFile(g_expansion.memberTarget, g_expansion.memberFinal, g_expansion.memberSize))
         return Fail(ERROR_WRITE_FAULT, ERROR_WRITE_FAULT);
-    g_expansion.memberFolders.Release();
     return NO_ERROR;
 }
 
