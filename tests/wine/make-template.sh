@@ -4,6 +4,12 @@
 set -euo pipefail
 rm -rf "$WINE_TEMPLATE"
 mkdir -p "$(dirname "$WINE_TEMPLATE")"
+# A prefix made ahead (the emulated guest keeps one) saves the slow wineboot.
+if [ -n "${WINE_PREFIX_SEED:-}" ] && [ -f "$WINE_PREFIX_SEED/system.reg" ]; then
+    cp -a "$WINE_PREFIX_SEED" "$WINE_TEMPLATE"
+    echo "template prefix copied from $WINE_PREFIX_SEED: $WINE_TEMPLATE"
+    exit 0
+fi
 export WINEPREFIX=$WINE_TEMPLATE WINELOADER=$WINE_LOADER
 unset DISPLAY WAYLAND_DISPLAY
 "$WINE_LOADER" wineboot -i </dev/null >/dev/null 2>&1

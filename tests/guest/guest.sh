@@ -1,0 +1,18 @@
+# Shared by the guest scripts: where the image is cached and how qemu starts.
+guest_here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+guest_cache=${WEB_INSTALLER_GUEST_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/webinstaller-guest}
+# The image is named after its recipe, so that a changed recipe makes a new one.
+guest_recipe=$(cat "$guest_here/image.sh" "$guest_here/guest-init" | sha256sum | cut -c1-16)
+guest_dir=$guest_cache/image-$guest_recipe
+
+# qemu 7.2's TCG with SMAP makes 32-bit Wine's context switch oops the guest
+# kernel: SMAP is off in the CPU and in the kernel.
+guest_qemu_args() {
+    local dir=$1
+    echo "-machine pc -cpu max,-smap -smp 2 -accel tcg,thread=multi -m 4096 -nodefaults -display none" \
+         "-serial stdio -monitor none -no-reboot -kernel $dir/vmlinuz -initrd $dir/initrd.img"
+}
+
+guest_kernel_args() {
+    echo "console=ttyS0 nosmap quiet loglevel=3 panic=-1"
+}
