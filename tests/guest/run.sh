@@ -29,6 +29,9 @@ run=$(mktemp -d "$root/build/.guest-run.XXXXXX")
 trap 'rm -rf "$run"' EXIT
 {
     echo "set -u"
+    # No network: the guest's own name must resolve locally, or every Wine
+    # session waits seconds for a name server that is not there.
+    echo "busybox ip link set lo up; echo '127.0.0.1 localhost' > /etc/hosts; echo \"127.0.1.1 \$(hostname)\" >> /etc/hosts"
     if [ -n "$scratch" ]; then
         echo "mkdir -p '$scratch' && mount /dev/vdb '$scratch' || exit 125"
     fi
@@ -45,7 +48,7 @@ qemu-system-i386 $(guest_qemu_args "$image") \
     -append "$(guest_kernel_args) guest.mode=run guest.share=$root guest.script=$run/command.sh" \
     </dev/null >"$run/console.log" 2>&1 &
 qemu=$!
-tail -n +1 -f --pid=$qemu "$run/console.log" | tr -d '\r' | grep -v '^guest-exit-status: ' &
+tail -n +1 -f --pid=$qemu "$run/console.log" | sed -u -e 's/\r//g' -e '/^guest-exit-status: /d' &
 started=$SECONDS
 while kill -0 $qemu 2>/dev/null; do
     if [ $((SECONDS - started)) -ge "$timeout" ]; then
