@@ -48,7 +48,7 @@ qemu-system-i386 $(guest_qemu_args "$image") \
     -append "$(guest_kernel_args) guest.mode=run guest.share=$root guest.script=$run/command.sh" \
     </dev/null >"$run/console.log" 2>&1 &
 qemu=$!
-tail -n +1 -f --pid=$qemu "$run/console.log" | sed -u -e 's/\r//g' -e '/^guest-exit-status: /d' &
+tail -n +1 -f --pid=$qemu "$run/console.log" | sed -u -e 's/\r//g' -e '/^guest-exit-status: /d' -e '/^\[ *[0-9.]*\] reboot: Power down$/d' &
 started=$SECONDS
 while kill -0 $qemu 2>/dev/null; do
     if [ $((SECONDS - started)) -ge "$timeout" ]; then
