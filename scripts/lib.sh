@@ -12,18 +12,19 @@ can_run_win32() {
 configure_and_build() {
     local tree=$1 toolchain=$2
     shift 2
-    cmake -S "$root" -B "$tree" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/$toolchain" "$@" >/dev/null
+    cmake -S "$root" -B "$tree" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/$toolchain" -DPython3_EXECUTABLE=/usr/bin/python3 \
+        "$@" >/dev/null
     cmake --build "$tree" -j"$(nproc)"
 }
 
 # Builds the product tree (build/bin/WebInstaller.exe), with its tests when
 # $1 is ON. CTest's commands name /usr/bin/python3, which the emulated guest
-# has as well.
+# has as well, and the build's tools need Debian's Python modules.
 build_product() {
     local with_tests=$1
     shift
     configure_and_build "$product_tree" toolchain-i686-w64-mingw32.cmake \
-        -DWEB_INSTALLER_BUILD_TESTS="$with_tests" -DPython3_EXECUTABLE=/usr/bin/python3 "$@"
+        -DWEB_INSTALLER_BUILD_TESTS="$with_tests" "$@"
 }
 
 # The same sources built for x86-64 with their tests, run under wine64: a

@@ -5,6 +5,11 @@ there with SetupIterateCabinetA and launches the installer at the root.
 Every fault is reported on one line naming the member and the rule broken;
 the exit status is 1 when there is any.
 
+With --digest, the SHA-256 of the installer is written to a file, for the
+bootstrapper to embed and check before it launches the installer. An
+installer open to DLL planting (it imports a DLL that is not a KnownDLL and
+does not restrict its imports to the system folder) gets a warning.
+
 Member names reach the system as bytes of the target's ANSI code page. A name
 stored with the UTF-8 attribute (0x80) is only accepted when it is plain
 ASCII, where both readings agree; any other name must be valid in the code
@@ -18,8 +23,9 @@ import zlib
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import cabfile  # noqa: E402
+import installer_digest  # noqa: E402
 
-INSTALLER = "QVLM_Management_Inst.exe"
+INSTALLER = installer_digest.INSTALLER
 WORK_FOLDER = "{5B7A2E91-C4D0-4F6B-8E13-A9D27C60F4B8}"
 MAX_TARGET = 259
 # The temporary folder of a user whose name has 20 characters.
@@ -32,6 +38,16 @@ FORBIDDEN = set('<>"|?*')
 # count as port numbers too, where the code page has them.
 DEVICES = {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$", "CLOCK$"} | {
     f"{port}{n}" for port in ("COM", "LPT") for n in list("0123456789") + ["\u00b9", "\u00b2", "\u00b3"]}
+
+
+# The DLLs Windows 10 and 11 always load from the system folder, whatever the
+# search order; the API sets are resolved by the loader itself.
+KNOWN_DLLS = {
+    "advapi32.dll", "clbcatq.dll", "combase.dll", "comdlg32.dll", "coml2.dll", "difxapi.dll", "gdi32.dll",
+    "gdiplus.dll", "imagehlp.dll", "imm32.dll", "kernel32.dll", "kernelbase.dll", "msctf.dll", "msvcrt.dll",
+    "normaliz.dll", "nsi.dll", "ntdll.dll", "ole32.dll", "oleaut32.dll", "psapi.dll", "rpcrt4.dll", "sechost.dll",
+    "setupapi.dll", "shcore.dll", "shell32.dll", "shlwapi.dll", "user32.dll", "wldap32.dll", "ws2_32.dll"}
+LOAD_LIBRARY_SEARCH_SYSTEM32 = 0x800
 
 
 class Report:
@@ -220,6 +236,30 @@ def check_members(cabinet, expanded, codec, code_page, temp_length, report):
     return longest
 
 
+def planting_warning(installer):
+    """A warning when the installer's static imports can be planted beside
+    it, or None."""
+    try:
+        import pefile
+    except ImportError:
+        return "python3-pefile is not installed: the installer's imports were not checked"
+    try:
+        pe = pefile.PE(data=installer, fast_load=True)
+        pe.parse_data_directories(directories=[pefile.DIRECTORY_ENTRY["IMAGE_DIRECTORY_ENTRY_IMPORT"],
+                                               pefile.DIRECTORY_ENTRY["IMAGE_DIRECTORY_ENTRY_LOAD_CONFIG"]])
+    except pefile.PEFormatError as e:
+        return f"{INSTALLER} is not a Windows program ({e})"
+    dlls = sorted({entry.dll.decode("ascii", "replace").lower() for entry in getattr(pe, "DIRECTORY_ENTRY_IMPORT", [])})
+    exposed = [d for d in dlls if d not in KNOWN_DLLS and not d.startswith(("api-ms-win-", "ext-ms-"))]
+    config = getattr(pe, "DIRECTORY_ENTRY_LOAD_CONFIG", None)
+    flags = getattr(config.struct, "DependentLoadFlags", 0) if config else 0
+    if not exposed or flags & LOAD_LIBRARY_SEARCH_SYSTEM32:
+        return None
+    return (f"{INSTALLER} imports {', '.join(exposed)}, which Windows looks for in the installer's folder first; "
+            f"anyone who can write there can plant them. Link it with /DEPENDENTLOADFLAG:0x800 so that its imports "
+            f"come from the system folder only, and delay-load or fully qualify everything else")
+
+
 def check(path, code_page, temp_length):
     """(faults, longest target path as (bytes, member name) or None)."""
     with open(path, "rb") as f:
@@ -245,9 +285,13 @@ def main():
                         help="bytes of the temporary folder path, trailing backslash included "
                              f"(default {len(DEFAULT_TEMP_FOLDER)}: {DEFAULT_TEMP_FOLDER})")
     parser.add_argument("--stamp", help="file to touch when the cabinet passes")
+    parser.add_argument("--digest", help="file to write the installer's SHA-256 to")
     args = parser.parse_args()
 
     faults, longest = check(args.cabinet, args.code_page, args.temp_folder_length)
+    installer = installer_digest.installer_bytes(args.cabinet) if not faults else None
+    if not faults and installer is None:
+        faults.append(f"{os.path.basename(args.cabinet)}: installer at the root: cabextract cannot extract {INSTALLER}")
     for fault in faults:
         print(f"check_payload: error: {fault}", file=sys.stderr)
     if faults:
@@ -258,6 +302,13 @@ def main():
         level = "warning: " if margin < SMALL_MARGIN else ""
         print(f"check_payload: {level}longest target path is {length} bytes, for \"{name}\" with a temporary "
               f"folder of {args.temp_folder_length} bytes: {margin} bytes to spare of {MAX_TARGET}")
+    if installer is not None:
+        warning = planting_warning(installer)
+        if warning:
+            print(f"check_payload: warning: {warning}")
+    if args.digest:
+        with open(args.digest, "wb") as f:
+            f.write(installer_digest.digest(installer))
     if args.stamp:
         with open(args.stamp, "w") as f:
             f.write("checked\n")

@@ -141,14 +141,29 @@ class Launch(PrefixTest):
         self.assertEqual(sorted([PAYLOAD_FILE, INSTALLER, LOG, RELEASE] + DATA_FILES),
                          tree(self.prefix.work_folder))
 
-    def test_payload_without_the_installer_ends_the_run_at_once(self):
-        started = time.monotonic()
-        result = self.prefix.run(bootstrapper("launch_no_installer"), timeout=30)
-        self.assertEqual(0, result.returncode, result.output)
-        self.assertLess(time.monotonic() - started, 15)
-        self.assertEqual(sorted([PAYLOAD_FILE] + DATA_FILES), tree(self.prefix.work_folder))
-        self.assertIsNotNone(self.prefix.cleanup_command())
-        self.assertFalse(self.prefix.mutex_exists(MUTEX_GLOBAL))
+    def test_payloads_without_the_packed_installer_end_the_run_at_once(self):
+        for variant, files in (("launch_no_installer", [PAYLOAD_FILE] + DATA_FILES),
+                               ("launch_foreign_digest", [PAYLOAD_FILE, INSTALLER] + DATA_FILES)):
+            with self.subTest(variant):
+                started = time.monotonic()
+                result = self.prefix.run(bootstrapper(variant), timeout=30)
+                self.assertEqual(0, result.returncode, result.output)
+                self.assertLess(time.monotonic() - started, 15)
+                self.assertEqual(sorted(files), tree(self.prefix.work_folder))
+                self.assertIsNotNone(self.prefix.cleanup_command())
+                self.assertFalse(self.prefix.mutex_exists(MUTEX_GLOBAL))
+
+    def test_installer_rewritten_after_its_expansion_never_runs(self):
+        # Another user rewrites the installer with another program as soon as
+        # it is expanded, while a big member still expands after it.
+        target = self.prefix.windows_path(os.path.join(self.prefix.work_folder, INSTALLER))
+        other = "Z:" + helper("launch_waiter_gui").replace("/", "\\")
+        swapper = self.prefix.start(helper("probe"), "swap", target, str(os.path.getsize(os.environ["DEMO_INSTALLER"])),
+                                    other, "120000")
+        self.addCleanup(self.stop, swapper)
+        self.assertTrue(wait_for(lambda: "watching" in self.prefix.output_so_far(swapper)))
+        self.assert_ends(self.start("launch_swap_window"), timeout=60)
+        self.assertEqual([], self.events("started"), "the other program ran")
 
 
 if __name__ == "__main__":

@@ -7,7 +7,7 @@ import sys
 import unittest
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "wine"))
-from winehost import (DEMO_MARKER, INSTALLER, MUTEX_GLOBAL, MUTEX_LOCAL, PAYLOAD_FILE, PrefixTest,  # noqa: E402
+from winehost import (DEMO_MARKER, GUID, INSTALLER, MUTEX_GLOBAL, MUTEX_LOCAL, PAYLOAD_FILE, PrefixTest,  # noqa: E402
                       helper, tree, wait_for)
 
 
@@ -67,14 +67,27 @@ class Sequence(PrefixTest):
                 self.prefix.set_windows_version(version)
                 self.assert_ran()
 
-    def test_work_folder_left_by_an_earlier_run_is_reused(self):
-        os.makedirs(self.prefix.work_folder)
-        leftover = os.path.join(self.prefix.work_folder, "left-over.txt")
-        with open(leftover, "w") as f:
-            f.write("from an earlier run")
+    def test_work_folder_left_by_an_earlier_run_is_reused_and_starts_empty(self):
+        work = self.prefix.work_folder
+        os.makedirs(os.path.join(work, "stale", "deeper"))
+        for name in ("extra.dll", os.path.join("stale", "deeper", "old.txt")):
+            with open(os.path.join(work, name), "w") as f:
+                f.write("from an earlier run")
         self.run_bootstrapper()
-        self.assertTrue(os.path.exists(leftover))
-        self.assertTrue(os.path.exists(os.path.join(self.prefix.work_folder, DEMO_MARKER)))
+        files = tree(work)
+        self.assertIn(DEMO_MARKER, files)
+        self.assertEqual([], [name for name in ("extra.dll", "stale") if name in files])
+
+    def test_temporary_folder_reached_through_a_link_is_used_where_it_leads(self):
+        # As a profile redirected elsewhere, or a RAM disk mounted there.
+        drive = os.path.join(self.prefix.path, "drive_c")
+        real = os.path.join(drive, "ram-disk", "temp")
+        os.makedirs(real)
+        os.symlink(real, os.path.join(drive, "linked-temp"))
+        for var in ("TMP", "TEMP"):
+            self.prefix.reg("add", "HKCU\\Environment", "/v", var, "/d", "C:\\linked-temp", "/f")
+        self.run_bootstrapper()
+        self.assertTrue(os.path.exists(os.path.join(real, GUID, DEMO_MARKER)))
 
     def test_file_standing_at_the_work_folder_path_ends_the_run(self):
         os.makedirs(self.prefix.temp_dir, exist_ok=True)

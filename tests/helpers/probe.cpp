@@ -3,8 +3,13 @@
 //   probe regvalue SUBKEY NAME     type, size and hex bytes of an HKCU value
 //   probe run PROGRAM [ARGS]       runs a program, prints its full exit code
 //   probe move FROM TO             exit 0 when FROM could be renamed to TO
+//   probe swap FILE SIZE SOURCE MS as another local user might: waits until
+//                                  FILE has SIZE bytes, then writes SOURCE
+//                                  over it in place; "swapped", or "refused"
+//                                  with the last error after MS milliseconds
 #include <windows.h>
 #include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
 
 static int Mutex(const char* name)
@@ -71,6 +76,42 @@ static int Move(const char* from, const char* to)
     return moved ? 0 : 1;
 }
 
+static int Swap(const char* target, LONGLONG size, const char* source, DWORD ms)
+{
+    HANDLE in = CreateFileA(source, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0, NULL);
+    if (in == INVALID_HANDLE_VALUE)
+        return 2;
+    DWORD length = GetFileSize(in, NULL);
+    char* data = static_cast<char*>(HeapAlloc(GetProcessHeap(), 0, length + 1));
+    DWORD read = 0;
+    BOOL loaded = data != NULL && ReadFile(in, data, length, &read, NULL) && read == length;
+    CloseHandle(in);
+    if (!loaded)
+        return 2;
+    printf("watching\n");
+    fflush(stdout);
+    DWORD error = 0;
+    for (DWORD begin = GetTickCount(); GetTickCount() - begin < ms; Sleep(1)) {
+        HANDLE file = CreateFileA(target, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL,
+                                  OPEN_EXISTING, 0, NULL);
+        if (file == INVALID_HANDLE_VALUE) {
+            error = GetLastError();
+            continue;
+        }
+        LARGE_INTEGER current;
+        DWORD written = 0;
+        BOOL swapped = GetFileSizeEx(file, &current) && current.QuadPart == size &&
+                       WriteFile(file, data, length, &written, NULL) && written == length && SetEndOfFile(file);
+        CloseHandle(file);
+        if (swapped) {
+            printf("swapped\n");
+            return 0;
+        }
+    }
+    printf("refused %lu\n", error);
+    return 1;
+}
+
 int main(int argc, char** argv)
 {
     if (argc == 3 && strcmp(argv[1], "mutex") == 0)
@@ -81,6 +122,9 @@ int main(int argc, char** argv)
         return Run(argc - 2, argv + 2);
     if (argc == 4 && strcmp(argv[1], "move") == 0)
         return Move(argv[2], argv[3]);
-    fprintf(stderr, "usage: probe mutex NAME | regvalue SUBKEY NAME | run PROGRAM [ARGS] | move FROM TO\n");
+    if (argc == 6 && strcmp(argv[1], "swap") == 0)
+        return Swap(argv[2], _strtoi64(argv[3], NULL, 10), argv[4], strtoul(argv[5], NULL, 10));
+    fprintf(stderr, "usage: probe mutex NAME | regvalue SUBKEY NAME | run PROGRAM [ARGS] | move FROM TO"
+                    " | swap FILE SIZE SOURCE MS\n");
     return 2;
 }

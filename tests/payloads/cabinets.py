@@ -2,10 +2,13 @@
 """The test cabinets that bootstrapper variants are built around.
 
 Every module payloads/set_*.py beside this file contributes a dict CABINETS
-of name -> function(context, path) that writes the cabinet to `path`.
+of name -> function(context, path) that writes the cabinet to `path`. The
+installer's digest goes beside it, as the product build makes it; a function
+may return other bytes to embed as the digest instead.
   cabinets.py --list                      names, one a line
   cabinets.py --out DIR --helpers BIN --demo-installer EXE
                                           writes DIR/<name>/payload/payload.cab
+                                          and installer.sha256 beside it
 """
 import argparse
 import glob
@@ -15,6 +18,11 @@ import sys
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, HERE)
+sys.path.insert(0, os.path.join(HERE, "..", "..", "tools"))
+import installer_digest  # noqa: E402
+
+# Embedded where a cabinet has no installer to extract: no file has it.
+NO_INSTALLER = bytes(32)
 
 
 def load_sets():
@@ -56,7 +64,12 @@ def main():
     for name, build in sorted(cabinets.items()):
         target = os.path.join(args.out, name, "payload", "payload.cab")
         os.makedirs(os.path.dirname(target), exist_ok=True)
-        build(context, target)
+        digest = build(context, target)
+        if digest is None:
+            installer = installer_digest.installer_bytes(target)
+            digest = NO_INSTALLER if installer is None else installer_digest.digest(installer)
+        with open(os.path.join(os.path.dirname(target), "installer.sha256"), "wb") as f:
+            f.write(digest)
 
 
 if __name__ == "__main__":

@@ -1,5 +1,7 @@
 """Cabinets for the launch tests: stand-in installers whose end the test
-controls, and a payload that has no installer to launch."""
+controls, payloads that must not be launched, and one whose expansion leaves
+time to tamper with the installer before the launch."""
+import hashlib
 import os
 import shutil
 import subprocess
@@ -14,14 +16,19 @@ DATA = {
 
 def pack(path, installer=None, extra=()):
     """Writes a cabinet of `installer` as the first member (when given), the
-    files of `extra` as (member name, source) pairs, and the DATA files."""
+    files of `extra` as (member name, source file or bytes) pairs, and the
+    DATA files."""
     with tempfile.TemporaryDirectory() as stage:
         names = []
         if installer:
             shutil.copyfile(installer, os.path.join(stage, INSTALLER))
             names.append(INSTALLER)
         for name, source in extra:
-            shutil.copyfile(source, os.path.join(stage, name))
+            if isinstance(source, bytes):
+                with open(os.path.join(stage, name), "wb") as f:
+                    f.write(source)
+            else:
+                shutil.copyfile(source, os.path.join(stage, name))
             names.append(name)
         for name, content in DATA.items():
             os.makedirs(os.path.dirname(os.path.join(stage, name)), exist_ok=True)
@@ -39,4 +46,10 @@ CABINETS = {
     "launch_spawner": lambda context, path: pack(path, context.helper("launch_spawner_gui"),
                                                  [("waiter.exe", context.helper("launch_waiter_gui"))]),
     "launch_no_installer": lambda context, path: pack(path),
+    # Built with the digest of another program, as if the installer had been
+    # replaced after the build.
+    "launch_foreign_digest": lambda context, path: (pack(path, context.demo_installer),
+                                                    hashlib.sha256(b"another program").digest())[1],
+    "launch_swap_window": lambda context, path: pack(path, context.demo_installer,
+                                                     [("big.dat", bytes(range(256)) * (32 << 12))]),
 }

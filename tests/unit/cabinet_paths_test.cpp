@@ -9,6 +9,8 @@
 #include <string>
 
 #include "CabinetPaths.h"
+#include "File.h"
+#include "NoFollow.h"
 #include "PayloadExtraction.h"
 
 namespace {
@@ -140,6 +142,35 @@ TEST(IsSafeMemberName, DependsOnTheCodePage)
     }
 }
 
+TEST(FinalPaths, JoinedAndComparedAsTheFileSystemDoes)
+{
+    struct Row {
+        const char* folder;
+        const char* found;
+        bool same;
+    } rows[] = {
+        {"\\\\?\\C:\\Users\\me\\Temp", "\\\\?\\C:\\Users\\me\\Temp\\{G}", true},
+        {"\\\\?\\C:\\Users\\me\\Temp", "\\\\?\\c:\\USERS\\Me\\temp\\{g}", true},
+        {"\\\\?\\C:\\", "\\\\?\\C:\\{G}", true},
+        {"\\\\?\\UNC\\server\\share\\Temp", "\\\\?\\UNC\\server\\share\\Temp\\{G}", true},
+        {"\\\\?\\UNC\\server\\share\\Temp", "\\\\?\\C:\\server\\share\\Temp\\{G}", false},
+        {"\\\\?\\C:\\Temp", "\\\\?\\C:\\Temp\\{G}\\", false},
+        {"\\\\?\\C:\\Temp", "\\\\?\\C:\\Temp\\\\{G}", false},
+        {"\\\\?\\C:\\Temp", "\\\\?\\C:\\Temp\\{G}x", false},
+        {"\\\\?\\C:\\Temp", "\\\\?\\D:\\Temp\\{G}", false},
+        {"\\\\?\\C:\\Temp", "C:\\Temp\\{G}", false},
+        // Where a link in the temporary folder led.
+        {"\\\\?\\C:\\Windows\\Temp", "\\\\?\\C:\\Program Files\\Service", false},
+    };
+    for (const Row& row : rows) {
+        char joined[kFinalPathCapacity];
+        ASSERT_TRUE(JoinFinalPath(joined, row.folder, "{G}")) << row.folder;
+        EXPECT_EQ(row.same, !!IsSameFinalPath(joined, row.found)) << joined << " / " << row.found;
+    }
+    char joined[kFinalPathCapacity];
+    EXPECT_FALSE(JoinFinalPath(joined, std::string(kFinalPathCapacity - 2, 'a').c_str(), "{G}"));
+}
+
 // A private folder under the temporary folder, removed afterwards.
 class TempFolder : public ::testing::Test {
 protected:
@@ -228,6 +259,43 @@ TEST_F(FolderChainTest, HoldsEveryLevelOfTheCurrentFolderOnly)
     Put("f", 0);
     EXPECT_FALSE(chain.Open((base_ + "f\\g\\").c_str(), base_.size(), kWestern));
     EXPECT_FALSE(Exists("f\\g"));
+}
+
+using LeftoverTest = TempFolder;
+
+TEST_F(LeftoverTest, EarlierRunIsRemovedDepthFirstOrTheRunRefused)
+{
+    const std::string folder = base_.substr(0, base_.size() - 1);
+    auto empty = [&folder]() {
+        char finalPath[kFinalPathCapacity];
+        CFileHandle held(OpenRealFolder(folder.c_str(), NULL, finalPath));
+        return held.IsValid() && RemoveFolderContents(held.Get(), folder.c_str(), finalPath);
+    };
+    Put("extra.dll", 10);
+    Put("stale", -1);
+    Put("stale\\deep", -1);
+    Put("stale\\deep\\old.txt", 5, FILE_ATTRIBUTE_READONLY);
+    Put("CDInst.cab", 100);
+    EXPECT_TRUE(empty());
+    for (const char* name : {"extra.dll", "stale", "CDInst.cab"})
+        EXPECT_FALSE(Exists(name)) << name;
+    EXPECT_TRUE(empty()) << "nothing to remove";
+
+    // A file held open by another program stays, with its folder.
+    Put("busy", -1);
+    Put("busy\\held.txt", 3);
+    HANDLE holder = CreateFileA((base_ + "busy\\held.txt").c_str(), GENERIC_READ, 0, NULL, OPEN_EXISTING, 0, NULL);
+    EXPECT_FALSE(empty());
+    EXPECT_TRUE(Exists("busy\\held.txt"));
+    CloseHandle(holder);
+
+    // What appears where the payload is then created is never written over.
+    Put("CDInst.cab", 7);
+    CFile payload;
+    EXPECT_FALSE(payload.Create((base_ + "CDInst.cab").c_str()));
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    ASSERT_TRUE(GetFileAttributesExA((base_ + "CDInst.cab").c_str(), GetFileExInfoStandard, &data));
+    EXPECT_EQ(7u, data.nFileSizeLow);
 }
 
 class CabinetFileCallbackTest : public TempFolder {

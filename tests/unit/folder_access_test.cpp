@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "FolderAccess.h"
+#include "WorkFolder.h"
 
 namespace {
 
@@ -135,6 +136,31 @@ void ExpectCases(const std::vector<Case>& cases)
         Grant grant = Apply(Replace(c.before, ";U)", user));
         ASSERT_TRUE(grant.ok);
         EXPECT_EQ(Replace(c.after, ";U)", user), grant.sddl);
+    }
+}
+
+TEST(WorkFolderOwner, OnlyTheUserAdministratorsOrSystem)
+{
+    SddlDescriptor user("O:" + std::string(kUser));
+    PSID userSid = NULL;
+    BOOL defaulted = FALSE;
+    ASSERT_TRUE(user.ok() && GetSecurityDescriptorOwner(user.get(), &userSid, &defaulted));
+    struct Row {
+        std::string sddl;
+        bool trusted;
+    } rows[] = {
+        {"O:" + std::string(kUser), true},
+        {"O:BA", true},
+        {"O:SY", true},
+        {"O:S-1-5-21-1004336348-1177238915-682003330-1002", false},
+        {"O:WD", false},
+        {"O:BU", false},
+        {"D:(A;;FA;;;WD)", false},
+    };
+    for (const Row& row : rows) {
+        SddlDescriptor descriptor(row.sddl);
+        ASSERT_TRUE(descriptor.ok()) << row.sddl;
+        EXPECT_EQ(row.trusted, !!HasTrustedOwner(descriptor.get(), userSid)) << row.sddl;
     }
 }
 

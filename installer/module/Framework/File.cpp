@@ -13,7 +13,8 @@ BOOL CFile::Create(const char* path)
 {
     if (m_hFile != INVALID_HANDLE_VALUE || path == NULL || strlen(path) >= MAX_PATH)
         return FALSE;
-    m_hFile = CreateFileA(path, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
+    m_hFile = CreateFileA(path, GENERIC_WRITE, 0, NULL, CREATE_NEW, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT,
+                          NULL);
     return m_hFile != INVALID_HANDLE_VALUE;
 }
 

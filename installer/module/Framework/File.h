@@ -16,8 +16,10 @@ public:
     CFile();
     ~CFile();
 
-    // Creates the file, or truncates an existing one: write-only, no sharing,
-    // normal attributes. Paths of MAX_PATH bytes or more are refused.
+    // Creates a new file: write-only, no sharing, normal attributes. Whatever
+    // stands at `path` already, a link included, makes it fail: it is never
+    // truncated nor written through. Paths of MAX_PATH bytes or more are
+    // refused.
     BOOL Create(const char* path);
     void Write(const void* data, DWORD count);
     BOOL Close();

@@ -151,9 +151,7 @@ BOOL CFolderChain::Open(const char* folder, size_t baseLength, UINT codePage)
             continue;
         *p = '\0';
         char expected[kFinalPathCapacity];
-        held = BoundedCopy(expected, kFinalPathCapacity, m_finalPath) &&
-               BoundedAppend(expected, kFinalPathCapacity, "\\") &&
-               BoundedAppend(expected, kFinalPathCapacity, component);
+        held = JoinFinalPath(expected, m_finalPath, component);
         if (held) {
             CreateDirectoryA(m_folder, NULL);
             held = Hold(m_folder, static_cast<size_t>(p - m_folder), expected);

@@ -1,5 +1,10 @@
 #include "NoFollow.h"
 
+#include <string.h>
+
+#include "BoundedString.h"
+#include "CabinetPaths.h"
+
 void CFileHandle::Reset(HANDLE handle)
 {
     if (m_handle != INVALID_HANDLE_VALUE)
@@ -20,6 +25,12 @@ static HANDLE OpenItself(const char* path, DWORD access, DWORD share)
                        FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, NULL);
 }
 
+// Sharing is enforced only against handles with data access, hence the
+// listing right. Write access stays shared: moving a file into a folder
+// opens the folder for writing.
+const DWORD kFolderAccess = FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES | READ_CONTROL;
+const DWORD kFolderSharing = FILE_SHARE_READ | FILE_SHARE_WRITE;
+
 // Attributes and standard information of an open file. (The volume serial
 // that GetFileInformationByHandle also fetches is slow to get on some
 // platforms, and nothing here needs it.)
@@ -33,20 +44,36 @@ static BOOL Query(HANDLE handle, DWORD* attributes, FILE_STANDARD_INFO* standard
     return TRUE;
 }
 
+BOOL IsSameFinalPath(const char* a, const char* b)
+{
+    WCHAR wideA[kFinalPathCapacity];
+    WCHAR wideB[kFinalPathCapacity];
+    if (MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, a, -1, wideA, kFinalPathCapacity) == 0 ||
+        MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, b, -1, wideB, kFinalPathCapacity) == 0)
+        return FALSE;
+    return CompareStringOrdinal(wideA, -1, wideB, -1, TRUE) == CSTR_EQUAL;
+}
+
+BOOL JoinFinalPath(char* out, const char* folderFinal, const char* name)
+{
+    // A trail byte of a double-byte character may have the backslash's code.
+    const char* last = FindLastBackslash(folderFinal, CP_ACP);
+    BOOL atRoot = last != NULL && last[1] == '\0';
+    return BoundedCopy(out, kFinalPathCapacity, folderFinal) &&
+           (atRoot || BoundedAppend(out, kFinalPathCapacity, "\\")) && BoundedAppend(out, kFinalPathCapacity, name);
+}
+
 static BOOL HasFinalPath(HANDLE handle, const char* expectedFinal, char* finalPath)
 {
     DWORD length = GetFinalPathNameByHandleA(handle, finalPath, kFinalPathCapacity, FILE_NAME_NORMALIZED);
     if (length == 0 || length >= kFinalPathCapacity)
         return FALSE;
-    return expectedFinal == NULL || lstrcmpiA(finalPath, expectedFinal) == 0;
+    return expectedFinal == NULL || IsSameFinalPath(finalPath, expectedFinal);
 }
 
-HANDLE OpenRealFolder(const char* path, const char* expectedFinal, char* finalPath)
+HANDLE OpenRealFolder(const char* path, const char* expectedFinal, char* finalPath, DWORD extraAccess)
 {
-    // Sharing is enforced only against handles with data access, hence the
-    // listing right. Write access stays shared: moving a file into a folder
-    // opens the folder for writing.
-    CFileHandle folder(OpenItself(path, FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE));
+    CFileHandle folder(OpenItself(path, kFolderAccess | extraAccess, kFolderSharing));
     if (!folder.IsValid())
         return INVALID_HANDLE_VALUE;
     // Held open, the object at `path` can no longer change; the attributes by
@@ -64,6 +91,29 @@ HANDLE OpenRealFolder(const char* path, const char* expectedFinal, char* finalPa
     return folder.Release();
 }
 
+// Deletes the object `held` is open on (with DELETE access) and closes it.
+// TRUE when nothing is left at `path`.
+static BOOL DeleteHeld(CFileHandle& held, const char* path)
+{
+    FILE_DISPOSITION_INFO disposition = {TRUE};
+    if (!SetFileInformationByHandle(held.Get(), FileDispositionInfo, &disposition, sizeof(disposition)))
+        return FALSE;
+    held.Reset(INVALID_HANDLE_VALUE);
+    return GetFileAttributesA(path) == INVALID_FILE_ATTRIBUTES && GetLastError() == ERROR_FILE_NOT_FOUND;
+}
+
+HANDLE OpenResolvedFolder(const char* path, char* finalPath)
+{
+    CFileHandle folder(CreateFileA(path, kFolderAccess, kFolderSharing, NULL, OPEN_EXISTING,
+                                   FILE_FLAG_BACKUP_SEMANTICS, NULL));
+    DWORD attributes = 0;
+    FILE_STANDARD_INFO standard;
+    if (!folder.IsValid() || !Query(folder.Get(), &attributes, &standard) ||
+        !(attributes & FILE_ATTRIBUTE_DIRECTORY) || !HasFinalPath(folder.Get(), NULL, finalPath))
+        return INVALID_HANDLE_VALUE;
+    return folder.Release();
+}
+
 BOOL RemoveLeftover(const char* path, const char* expectedFinal)
 {
     if (GetFileAttributesA(path) == INVALID_FILE_ATTRIBUTES)
@@ -77,11 +127,14 @@ BOOL RemoveLeftover(const char* path, const char* expectedFinal)
     if (!leftover.IsValid() || !Query(leftover.Get(), &attributes, &standard))
         return FALSE;
     // A handle on a reparse point is the link itself, and deleting it removes
-    // only the link. Any other handle must be on the very object at `path`:
-    // where a link was followed, deleting or changing it would reach its target.
+    // only the link; its own final path shows where it stands. Any other
+    // handle must be on the very object at `path` too: where a link was
+    // followed, deleting or changing it would reach its target.
+    char finalPath[kFinalPathCapacity];
+    if (!HasFinalPath(leftover.Get(), expectedFinal, finalPath))
+        return FALSE;
     if (!(attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
-        char finalPath[kFinalPathCapacity];
-        if (!HasFinalPath(leftover.Get(), expectedFinal, finalPath) || (attributes & FILE_ATTRIBUTE_DIRECTORY))
+        if (attributes & FILE_ATTRIBUTE_DIRECTORY)
             return FALSE;
         // A read-only file cannot be deleted. Its attributes are changed by
         // path, as writing them through a handle needs write access to the
@@ -91,20 +144,84 @@ BOOL RemoveLeftover(const char* path, const char* expectedFinal)
             (standard.NumberOfLinks != 1 || !SetFileAttributesA(path, FILE_ATTRIBUTE_NORMAL)))
             return FALSE;
     }
-    FILE_DISPOSITION_INFO disposition = {TRUE};
-    if (!SetFileInformationByHandle(leftover.Get(), FileDispositionInfo, &disposition, sizeof(disposition)))
+    return DeleteHeld(leftover, path);
+}
+
+BOOL IsRegularFileAt(HANDLE file, const char* expectedFinal, ULONGLONG* size)
+{
+    DWORD attributes = 0;
+    FILE_STANDARD_INFO standard;
+    char finalPath[kFinalPathCapacity];
+    if (!Query(file, &attributes, &standard) || (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) ||
+        !HasFinalPath(file, expectedFinal, finalPath))
         return FALSE;
-    leftover.Reset(INVALID_HANDLE_VALUE);
-    return GetFileAttributesA(path) == INVALID_FILE_ATTRIBUTES && GetLastError() == ERROR_FILE_NOT_FOUND;
+    *size = static_cast<ULONGLONG>(standard.EndOfFile.QuadPart);
+    return TRUE;
 }
 
 BOOL IsIntactFile(const char* path, const char* expectedFinal, DWORD size)
 {
     CFileHandle file(OpenItself(path, FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE));
-    DWORD attributes = 0;
-    FILE_STANDARD_INFO standard;
+    ULONGLONG found = 0;
+    return file.IsValid() && IsRegularFileAt(file.Get(), expectedFinal, &found) && found == size;
+}
+
+static BOOL RemoveEntry(const char* folder, const char* folderFinal, const FILE_ID_BOTH_DIR_INFO* entry);
+
+BOOL RemoveFolderContents(HANDLE folder, const char* path, const char* folderFinal)
+{
+    // Listed through the held handle, not by path: what is listed is the
+    // folder that was checked.
+    union {
+        FILE_ID_BOTH_DIR_INFO first;
+        BYTE bytes[8 * 1024];
+    } listing;
+    FILE_INFO_BY_HANDLE_CLASS next = FileIdBothDirectoryRestartInfo;
+    while (GetFileInformationByHandleEx(folder, next, &listing, sizeof(listing))) {
+        next = FileIdBothDirectoryInfo;
+        for (const BYTE* at = listing.bytes;;) {
+            const FILE_ID_BOTH_DIR_INFO* entry = reinterpret_cast<const FILE_ID_BOTH_DIR_INFO*>(at);
+            if (!RemoveEntry(path, folderFinal, entry))
+                return FALSE;
+            if (entry->NextEntryOffset == 0)
+                break;
+            at += entry->NextEntryOffset;
+        }
+    }
+    return GetLastError() == ERROR_NO_MORE_FILES;
+}
+
+// A real folder is held open while it is emptied, so that it cannot be
+// swapped for a link meanwhile, and deleted through that handle: a folder
+// that is not empty by then stays, and the removal fails.
+static BOOL RemoveFolder(const char* path, const char* expectedFinal)
+{
     char finalPath[kFinalPathCapacity];
-    return file.IsValid() && Query(file.Get(), &attributes, &standard) &&
-           !(attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) &&
-           standard.EndOfFile.QuadPart == size && HasFinalPath(file.Get(), expectedFinal, finalPath);
+    CFileHandle folder(OpenRealFolder(path, expectedFinal, finalPath, DELETE));
+    return folder.IsValid() && RemoveFolderContents(folder.Get(), path, finalPath) && DeleteHeld(folder, path);
+}
+
+static BOOL RemoveEntry(const char* folder, const char* folderFinal, const FILE_ID_BOTH_DIR_INFO* entry)
+{
+    int length = static_cast<int>(entry->FileNameLength / sizeof(WCHAR));
+    if ((length == 1 && entry->FileName[0] == L'.') ||
+        (length == 2 && entry->FileName[0] == L'.' && entry->FileName[1] == L'.'))
+        return TRUE;
+    // A name the ANSI code page cannot spell exactly could not be reached by
+    // its narrow path.
+    char name[MAX_PATH];
+    BOOL inexact = FALSE;
+    int bytes = WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, entry->FileName, length, name, MAX_PATH - 1, NULL,
+                                    &inexact);
+    if (bytes <= 0 || inexact)
+        return FALSE;
+    name[bytes] = '\0';
+    char path[MAX_PATH];
+    char expectedFinal[kFinalPathCapacity];
+    if (!BoundedCopy(path, MAX_PATH, folder) || !BoundedAppend(path, MAX_PATH, "\\") ||
+        !BoundedAppend(path, MAX_PATH, name) || !JoinFinalPath(expectedFinal, folderFinal, name))
+        return FALSE;
+    if ((entry->FileAttributes & FILE_ATTRIBUTE_DIRECTORY) && !(entry->FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT))
+        return RemoveFolder(path, expectedFinal);
+    return RemoveLeftover(path, expectedFinal);
 }

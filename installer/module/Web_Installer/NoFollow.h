@@ -36,19 +36,46 @@ private:
     HANDLE m_handle;
 };
 
+// TRUE when two final paths name the same object: an ordinal comparison
+// that ignores case as the file system does, not by the user's locale.
+BOOL IsSameFinalPath(const char* a, const char* b);
+
+// The final path of `name` in the folder whose final path is `folderFinal`,
+// into `out` (kFinalPathCapacity bytes). A volume's root already ends in a
+// backslash and gets none added.
+BOOL JoinFinalPath(char* out, const char* folderFinal, const char* name);
+
 // Opens the folder at `path` and checks that it is a real folder, not a link.
 // The handle does not share delete access, so while it is open the folder
-// cannot be removed, renamed or replaced. `finalPath` (kFinalPathCapacity
-// bytes) receives the folder's final path; when `expectedFinal` is not NULL
-// it must equal that, case aside. INVALID_HANDLE_VALUE on any failure.
-HANDLE OpenRealFolder(const char* path, const char* expectedFinal, char* finalPath);
+// cannot be removed, renamed or replaced; it can read the folder's security
+// and has `extraAccess` besides. `finalPath` (kFinalPathCapacity bytes)
+// receives the folder's final path; when `expectedFinal` is not NULL it must
+// be the same. INVALID_HANDLE_VALUE on any failure.
+HANDLE OpenRealFolder(const char* path, const char* expectedFinal, char* finalPath, DWORD extraAccess = 0);
 
-// Removes what an earlier run left at `path`, whose final path must be
-// `expectedFinal`: a file, read-only or not, or a link, as a link. TRUE when
-// nothing is left there. A real folder, a file held open by another program,
-// a file with other names (hard links) that is read-only, or a link the
-// platform cannot remove without touching its target, is left alone: FALSE.
+// Opens the folder at `path` wherever links above or at it lead, held as
+// OpenRealFolder holds one, and gives its final path in `finalPath`.
+// INVALID_HANDLE_VALUE unless it is a folder of a file system.
+HANDLE OpenResolvedFolder(const char* path, char* finalPath);
+
+// Removes what an earlier run left at `path`, whose final path (a link's
+// own, not its target's) must be `expectedFinal`: a file, read-only or not,
+// or a link, as a link. TRUE when nothing is left there. A real folder, a
+// file held open by another program, a file with other names (hard links)
+// that is read-only, or a link the platform cannot remove without touching
+// its target, is left alone: FALSE.
 BOOL RemoveLeftover(const char* path, const char* expectedFinal);
+
+// Removes everything inside `folder`, a real folder held open (as by
+// OpenRealFolder) at `path`, whose final path is `folderFinal`, depth first:
+// files and links as RemoveLeftover does, real folders once emptied. Links
+// are removed as links, never entered. FALSE as soon as an entry cannot be
+// removed.
+BOOL RemoveFolderContents(HANDLE folder, const char* path, const char* folderFinal);
+
+// TRUE when `file` is open on a regular file, not a link, whose final path
+// is `expectedFinal`. `size` receives its size.
+BOOL IsRegularFileAt(HANDLE file, const char* expectedFinal, ULONGLONG* size);
 
 // TRUE when `path` is a regular file, not a link, of exactly `size` bytes,
 // whose final path is `expectedFinal`.

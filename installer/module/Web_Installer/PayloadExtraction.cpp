@@ -74,8 +74,7 @@ static UINT OnFileInCabinet(FILE_IN_CABINET_INFO_A* info)
     // The member is written into a new file: nothing of an earlier run's
     // file survives, and a link there is never written through.
     char* expectedFinal = g_expansion.memberFinal;
-    if (!BoundedCopy(expectedFinal, kFinalPathCapacity, g_expansion.memberFolders.FinalPath()) ||
-        !BoundedAppend(expectedFinal, kFinalPathCapacity, lastBackslash) ||
+    if (!JoinFinalPath(expectedFinal, g_expansion.memberFolders.FinalPath(), lastBackslash + 1) ||
         !RemoveLeftover(target, expectedFinal))
         return Fail(ERROR_ACCESS_DENIED, FILEOP_ABORT);
 
@@ -131,8 +130,6 @@ static BOOL WritePayloadFile(HINSTANCE instance, const char* payloadPath, const 
             size = SizeofResource(instance, resource);
     }
 
-    if (!RemoveLeftover(payloadPath, payloadFinal))
-        return FALSE;
     CFile payload;
     if (!payload.Create(payloadPath))
         return FALSE;
@@ -150,10 +147,13 @@ BOOL ExtractPayload(HINSTANCE instance, const char* workFolder)
     CString payloadPath;
     if (!payloadPath.Format("%s%s%s", workFolder, "\\", PAYLOAD_FILE_NAME))
         return FALSE;
+    // The installer finds exactly this payload beside it: nothing an earlier
+    // run, or anyone else, left in the folder stays.
     char workFinal[kFinalPathCapacity];
+    char payloadFinal[kFinalPathCapacity];
     CFileHandle work(OpenRealFolder(workFolder, NULL, workFinal));
-    CString payloadFinal;
-    if (!work.IsValid() || !payloadFinal.Format("%s%s%s", workFinal, "\\", PAYLOAD_FILE_NAME) ||
+    if (!work.IsValid() || !RemoveFolderContents(work.Get(), workFolder, workFinal) ||
+        !JoinFinalPath(payloadFinal, workFinal, PAYLOAD_FILE_NAME) ||
         !WritePayloadFile(instance, payloadPath, payloadFinal))
         return FALSE;
 

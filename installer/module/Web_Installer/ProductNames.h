@@ -10,3 +10,5 @@
 
 #define PAYLOAD_RESOURCE_TYPE 5428
 #define PAYLOAD_RESOURCE_NAME 137
+// The SHA-256 of the installer member, computed at build time.
+#define INSTALLER_DIGEST_RESOURCE_NAME 138

@@ -3,9 +3,9 @@
 #include "CleanupRegistration.h"
 #include "FolderAccess.h"
 #include "InstallerLaunch.h"
-#include "NoFollow.h"
 #include "PayloadExtraction.h"
 #include "ProductNames.h"
+#include "WorkFolder.h"
 
 CWebInstallerApp theApp;
 
@@ -18,30 +18,6 @@ CWebInstallerApp::~CWebInstallerApp() {}
 static void RestrictDllSearchPath()
 {
     SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
-}
-
-// The work folder: the user's temporary folder followed by the product GUID,
-// without a trailing backslash.
-static BOOL BuildWorkFolderPath(CString& workFolder)
-{
-    char tempPath[MAX_PATH] = {0};
-    DWORD length = GetTempPathA(MAX_PATH, tempPath);
-    if (length == 0 || length >= MAX_PATH)
-        return FALSE;
-    return workFolder.Format("%s%s", tempPath, PRODUCT_GUID);
-}
-
-// A folder left by an earlier run is reused, but only a real folder: never a
-// link, which would send every later write, and the grant, where it points.
-// `held` keeps it open until the run ends, so that it cannot be swapped for
-// a link meanwhile.
-static BOOL CreateWorkFolder(const char* workFolder, CFileHandle& held)
-{
-    if (!CreateDirectoryA(workFolder, NULL) && GetLastError() != ERROR_ALREADY_EXISTS)
-        return FALSE;
-    char finalPath[kFinalPathCapacity];
-    held.Reset(OpenRealFolder(workFolder, NULL, finalPath));
-    return held.IsValid();
 }
 
 // The handle is kept even when another copy owns the name, so that
@@ -63,19 +39,19 @@ BOOL CWebInstallerApp::InitInstance()
     if (!AcquireSingleInstanceMutex(osKind))
         return FALSE;
 
-    CString workFolder;
-    CFileHandle workFolderHeld;
-    if (!BuildWorkFolderPath(workFolder))
+    // Held from its creation until the run ends.
+    CWorkFolder workFolder;
+    if (!workFolder.Locate())
         return FALSE;
-    if (!RegisterCleanup(workFolder, osKind))
+    if (!RegisterCleanup(workFolder.Path(), osKind))
         return FALSE;
-    if (!CreateWorkFolder(workFolder, workFolderHeld))
+    if (!workFolder.Create())
         return FALSE;
-    GrantEveryoneFullAccess(workFolder);
-    if (!ExtractPayload(m_hInstance, workFolder))
+    GrantEveryoneFullAccess(workFolder.Path());
+    if (!ExtractPayload(m_hInstance, workFolder.Path()))
         return FALSE;
-    GrantEveryoneFullAccess(workFolder);
-    LaunchInstaller(workFolder);
+    GrantEveryoneFullAccess(workFolder.Path());
+    LaunchInstaller(workFolder.Path());
     return TRUE;
 }
 

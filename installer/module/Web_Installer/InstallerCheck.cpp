@@ -1,0 +1,64 @@
+#include "InstallerCheck.h"
+
+#include <wincrypt.h>
+#include <string.h>
+
+#include "BoundedString.h"
+#include "NoFollow.h"
+#include "ProductNames.h"
+
+BOOL DigestOfFile(HANDLE file, BYTE* digest)
+{
+    HCRYPTPROV provider = 0;
+    if (!CryptAcquireContextA(&provider, NULL, NULL, PROV_RSA_AES, CRYPT_VERIFYCONTEXT | CRYPT_SILENT))
+        return FALSE;
+    HCRYPTHASH hash = 0;
+    BOOL hashed = CryptCreateHash(provider, CALG_SHA_256, 0, 0, &hash);
+    BYTE chunk[32 * 1024];
+    for (DWORD read = 1; hashed && read > 0;)
+        hashed = ReadFile(file, chunk, sizeof(chunk), &read, NULL) && (read == 0 || CryptHashData(hash, chunk, read, 0));
+    DWORD size = kDigestSize;
+    hashed = hashed && CryptGetHashParam(hash, HP_HASHVAL, digest, &size, 0) && size == kDigestSize;
+    if (hash != 0)
+        CryptDestroyHash(hash);
+    CryptReleaseContext(provider, 0);
+    return hashed;
+}
+
+static BOOL ReadPackedDigest(HINSTANCE instance, BYTE* digest)
+{
+    HRSRC resource = FindResourceA(instance, MAKEINTRESOURCEA(INSTALLER_DIGEST_RESOURCE_NAME),
+                                   MAKEINTRESOURCEA(PAYLOAD_RESOURCE_TYPE));
+    if (resource == NULL || SizeofResource(instance, resource) != kDigestSize)
+        return FALSE;
+    const void* data = LockResource(LoadResource(instance, resource));
+    if (data == NULL)
+        return FALSE;
+    memcpy(digest, data, kDigestSize);
+    return TRUE;
+}
+
+HANDLE OpenPackedInstaller(HINSTANCE instance, const char* folder, const char* name)
+{
+    char path[MAX_PATH];
+    char folderFinal[kFinalPathCapacity];
+    char expectedFinal[kFinalPathCapacity];
+    if (!BoundedCopy(path, MAX_PATH, folder) || !BoundedAppend(path, MAX_PATH, "\\") ||
+        !BoundedAppend(path, MAX_PATH, name))
+        return INVALID_HANDLE_VALUE;
+    {
+        CFileHandle held(OpenRealFolder(folder, NULL, folderFinal));
+        if (!held.IsValid() || !JoinFinalPath(expectedFinal, folderFinal, name))
+            return INVALID_HANDLE_VALUE;
+    }
+    BYTE expected[kDigestSize];
+    BYTE actual[kDigestSize];
+    ULONGLONG size = 0;
+    CFileHandle installer(CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING,
+                                      FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_SEQUENTIAL_SCAN, NULL));
+    if (!installer.IsValid() || !IsRegularFileAt(installer.Get(), expectedFinal, &size) ||
+        !ReadPackedDigest(instance, expected) || !DigestOfFile(installer.Get(), actual) ||
+        memcmp(expected, actual, kDigestSize) != 0)
+        return INVALID_HANDLE_VALUE;
+    return installer.Release();
+}

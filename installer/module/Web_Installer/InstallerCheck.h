@@ -1,0 +1,16 @@
+#pragma once
+
+#include <windows.h>
+
+const DWORD kDigestSize = 32;
+
+// The SHA-256 of what `file` holds from its current position to its end,
+// through the system's own cryptographic provider.
+BOOL DigestOfFile(HANDLE file, BYTE* digest);
+
+// Opens the expanded installer `name` in `folder` for reading, sharing read
+// access only, so that nobody can change it while the handle is held, and
+// checks that it is the program that was packed: a regular file, not a link,
+// at its expected final path, whose SHA-256 is the one `instance` carries.
+// INVALID_HANDLE_VALUE otherwise.
+HANDLE OpenPackedInstaller(HINSTANCE instance, const char* folder, const char* name);

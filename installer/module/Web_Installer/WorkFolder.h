@@ -1,0 +1,38 @@
+#pragma once
+
+#include <windows.h>
+
+#include "NarrowString.h"
+#include "NoFollow.h"
+
+// The run's work folder: the product GUID in the user's temporary folder.
+// From Create on, the temporary folder and the work folder are both held
+// open without delete sharing until the object goes, so that neither can be
+// removed, renamed or swapped for a link while the run uses them.
+class CWorkFolder {
+public:
+    CWorkFolder();
+
+    // The path: the temporary folder as GetTempPathA names it, then the GUID.
+    BOOL Locate();
+
+    // Creates the folder, or takes the one an earlier run left. FALSE unless
+    // it is a real folder, lies directly in the temporary folder wherever
+    // that really is, and is owned by the user, Administrators or SYSTEM.
+    BOOL Create();
+
+    const char* Path() const { return m_path; }
+
+private:
+    CWorkFolder(const CWorkFolder&);
+    CWorkFolder& operator=(const CWorkFolder&);
+
+    char m_tempPath[MAX_PATH];
+    CString m_path;
+    CFileHandle m_temp;
+    CFileHandle m_folder;
+};
+
+// TRUE when the owner in `descriptor` is `user`, Administrators or SYSTEM:
+// any other owner could change the folder's protection whenever it likes.
+BOOL HasTrustedOwner(PSECURITY_DESCRIPTOR descriptor, PSID user);
