@@ -263,6 +263,24 @@ class UnprivilegedUser(ExpansionTest):
         os.remove(os.path.join(self.prefix.work_folder, DEMO_MARKER))
         self.assert_expanded(demo_files(), self.rerun(), env("WEB_INSTALLER_PAYLOAD_CAB"))
 
+    def test_read_only_file_outside_hard_linked_at_a_member_is_left_alone(self):
+        # Anyone can plant the link, and clearing the read-only attribute of
+        # one name clears it for the user's file outside.
+        outside = os.path.join(self.prefix.path, "drive_c", "outside.txt")
+        with open(outside, "wb") as f:
+            f.write(b"not the bootstrapper's\r\n")
+        self.addCleanup(os.remove, outside)
+        shutil.chown(outside, self.user)
+        leave_read_only(outside)
+        self.expand()
+        member = os.path.join(self.prefix.work_folder, "InstData", "setup.ini")
+        os.remove(member)
+        os.link(outside, member)
+        os.remove(os.path.join(self.prefix.work_folder, DEMO_MARKER))
+        self.assertNotIn(DEMO_MARKER, self.rerun())
+        self.assertEqual(0o444, stat.S_IMODE(os.stat(outside).st_mode))
+        self.assertEqual(b"not the bootstrapper's\r\n", read(outside))
+
 
 class BadPayloads(ExpansionTest):
     def assert_not_launched(self, variant, found):
@@ -293,6 +311,22 @@ class BadPayloads(ExpansionTest):
         found = self.expand("extract_next_cabinet", before_run=plant)
         self.assertEqual(first, read(os.path.join(self.prefix.work_folder, PAYLOAD_FILE)))
         self.assertNotIn(DEMO_MARKER, found)
+
+    def test_payload_file_changed_around_its_write_ends_the_run(self):
+        # Another program plants a file where the cabinet is about to be
+        # created, or lengthens the cabinet between the write and the check:
+        # it stays readable, so only the check can stop the run.
+        self.assertIn(DEMO_MARKER, self.expand("seams"))
+        for seam, planted in (("payload-creating:plant", b"planted before the write"),
+                              ("payload-written:append", None)):
+            with self.subTest(seam):
+                self.prefix.env["WEB_INSTALLER_TEST_SEAM"] = seam
+                try:
+                    self.assertEqual([PAYLOAD_FILE], self.expand("seams"))
+                finally:
+                    del self.prefix.env["WEB_INSTALLER_TEST_SEAM"]
+                if planted:
+                    self.assertEqual(planted, read(os.path.join(self.prefix.work_folder, PAYLOAD_FILE)))
 
 
 class JapaneseHost(ExpansionTest):

@@ -6,6 +6,8 @@ mode bits of the folder (Everyone's entry becomes the "other" bits). So the
 folder's mode shows whether a grant took effect, and Wine's relay trace of
 the program's own calls shows when the grant ran and what it returned. The
 contents of the DACL are checked by the unit tests on in-memory descriptors.
+The same trace shows that the installer's process handle, once waited on, is
+closed.
 """
 import os
 import re
@@ -17,9 +19,10 @@ import unittest
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "wine"))
 from winehost import DEMO_MARKER, Prefix, bootstrapper  # noqa: E402
 
-TRACED = ("advapi32.SetFileSecurityA", "setupapi.SetupIterateCabinetA")
-CALL = re.compile(r'Call (\S+)\([0-9a-f]+ "((?:[^"\\]|\\.)*)"')
-RET = re.compile(r"Ret  (\S+)\(\) retval=([0-9a-f]+)")
+TRACED = ("advapi32.SetFileSecurityA", "setupapi.SetupIterateCabinetA", "shell32.ShellExecuteExA",
+          "kernel32.WaitForSingleObject", "kernel32.CloseHandle")
+CALL = re.compile(r'^(\w+):Call (\w+)\.(\w+)\(([0-9a-f]+)(?: "((?:[^"\\]|\\.)*)")?')
+RET = re.compile(r"^(\w+):Ret  \w+\.(\w+)\(\) retval=([0-9a-f]+)")
 
 
 def mode(path):
@@ -35,43 +38,59 @@ class FolderAccess(unittest.TestCase):
         self.assertEqual(0, result.returncode, result.output)
 
     def traced_run(self):
-        """Runs the bootstrapper and returns its traced calls in order, as
-        (function, first argument, return value)."""
+        """Runs the bootstrapper and returns, in order, the traced calls its
+        thread makes outside other traced calls (not the shell's own, nor the
+        cabinet callback's), as (function, first argument, return value); the
+        first argument is the string or, for other types, its hex digits."""
         self.prefix.env["WINEDEBUG"] = "+relay"
         try:
             result = self.prefix.run(bootstrapper())
         finally:
             self.prefix.env["WINEDEBUG"] = "-all"
         self.assertEqual(0, result.returncode)
+        # The launched installer's trace shares the output.
         calls = []
-        pending = None
+        running = []
+        thread = None
         for line in result.output.splitlines():
-            call = CALL.search(line)
-            if call and call.group(1) in TRACED:
-                pending = (call.group(1).split(".")[1], call.group(2).replace("\\\\", "\\"))
+            call = CALL.match(line)
+            traced = call and f"{call.group(2).lower()}.{call.group(3)}" in TRACED
+            if traced and call.group(1) == (thread or call.group(1)):
+                thread = call.group(1)
+                argument = call.group(4) if call.group(5) is None else call.group(5).replace("\\\\", "\\")
+                running.append([call.group(3), argument, None])
+                if len(running) == 1:
+                    calls.append(running[0])
                 continue
-            ret = RET.search(line)
-            if ret and pending and ret.group(1).endswith("." + pending[0]):
-                calls.append(pending + (int(ret.group(2), 16),))
-                pending = None
-        return calls
+            ret = RET.match(line)
+            if ret and ret.group(1) == thread and running and running[-1][0] == ret.group(2):
+                running.pop()[2] = int(ret.group(3), 16)
+        return [tuple(c) for c in calls]
 
-    def assert_granted_around_expansion(self, calls, granted):
+    def assert_full_run(self, calls, granted):
+        """Granted before and after the expansion, expanded, launched, and
+        the installer's process handle closed after the wait."""
         folder = self.prefix.windows_path(self.prefix.work_folder)
-        self.assertEqual(["SetFileSecurityA", "SetupIterateCabinetA", "SetFileSecurityA"], [c[0] for c in calls])
-        for _, path, result in (calls[0], calls[2]):
+        steps = [c for c in calls if c[0] in ("SetFileSecurityA", "SetupIterateCabinetA")]
+        self.assertEqual(["SetFileSecurityA", "SetupIterateCabinetA", "SetFileSecurityA"], [c[0] for c in steps])
+        for _, path, result in (steps[0], steps[2]):
             self.assertEqual(folder.lower(), path.lower())
             self.assertEqual(granted, result != 0)
-        self.assertTrue(calls[1][1].lower().startswith(folder.lower() + "\\"))
-        self.assertNotEqual(0, calls[1][2])
+        self.assertTrue(steps[1][1].lower().startswith(folder.lower() + "\\"))
+        self.assertNotEqual(0, steps[1][2])
         self.assertTrue(os.path.exists(os.path.join(self.prefix.work_folder, DEMO_MARKER)))
 
+        names = [c[0] for c in calls]
+        wait = names.index("WaitForSingleObject", names.index("ShellExecuteExA"))
+        self.assertEqual(0, calls[wait][2], "the installer's process ended")
+        self.assertIn(("CloseHandle", calls[wait][1], 1), calls[wait + 1:])
+
     def test_new_and_reused_folder_are_opened_to_everyone(self):
-        self.assert_granted_around_expansion(self.traced_run(), granted=True)
+        self.assert_full_run(self.traced_run(), granted=True)
         self.assertEqual(0o777, mode(self.prefix.work_folder))
 
         os.chmod(self.prefix.work_folder, 0o700)
-        self.assert_granted_around_expansion(self.traced_run(), granted=True)
+        self.assert_full_run(self.traced_run(), granted=True)
         self.assertEqual(0o777, mode(self.prefix.work_folder))
 
     def test_folder_whose_security_cannot_be_rewritten_still_gets_a_full_run(self):
@@ -86,7 +105,7 @@ class FolderAccess(unittest.TestCase):
             self.skipTest("chattr +a is not available here")
         self.addCleanup(subprocess.run, ["chattr", "-a", folder], stdin=subprocess.DEVNULL)
 
-        self.assert_granted_around_expansion(self.traced_run(), granted=False)
+        self.assert_full_run(self.traced_run(), granted=False)
         self.assertEqual(0o700, mode(folder))
 
 

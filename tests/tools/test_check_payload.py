@@ -169,6 +169,8 @@ class BrokenCabinets(CabinetCase):
             (b"InstData\\com0", "device"),
             (b"CONIN$\\setup.ini", "device"),
             (b"InstData\\clock$.txt", "device"),
+            (b"NUL .txt", "device"),
+            (b"sub\\com1 .log", "device"),
             (b"InstData.\\setup.ini", "dot or a space"),
             (b"InstData\\setup.ini ", "dot or a space"),
         ]

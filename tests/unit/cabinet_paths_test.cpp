@@ -101,6 +101,8 @@ TEST(IsSafeMemberName, RefusesNamesThatCanLeaveTheBase)
         "NUL",
         "sub\\con.txt",
         "Aux \\x",
+        "NUL .txt",
+        "sub\\com1 .log",
         "com1.log",
         "LPT9",
         "prn.tar.gz",
@@ -259,6 +261,23 @@ TEST_F(FolderChainTest, HoldsEveryLevelOfTheCurrentFolderOnly)
     Put("f", 0);
     EXPECT_FALSE(chain.Open((base_ + "f\\g\\").c_str(), base_.size(), kWestern));
     EXPECT_FALSE(Exists("f\\g"));
+}
+
+TEST_F(FolderChainTest, RefusesALevelReachedByAnotherName)
+{
+    // A short (8.3) name reaches the folder, but is not its final path: the
+    // comparison that catches links followed silently must catch this too.
+    const std::string longName = "long folder name";
+    Put(longName, -1);
+    char shortPath[MAX_PATH];
+    DWORD length = GetShortPathNameA((base_ + longName).c_str(), shortPath, MAX_PATH);
+    ASSERT_TRUE(length > 0 && length < MAX_PATH);
+    const std::string shortName = FindLastBackslash(shortPath, kWestern) + 1;
+    if (shortName == longName)
+        GTEST_SKIP() << "this file system gives no short names";
+    CFolderChain chain;
+    EXPECT_FALSE(chain.Open((base_ + shortName + "\\").c_str(), base_.size(), kWestern)) << shortName;
+    EXPECT_TRUE(chain.Open((base_ + longName + "\\").c_str(), base_.size(), kWestern));
 }
 
 using LeftoverTest = TempFolder;

@@ -10,6 +10,7 @@
 #include "File.h"
 #include "NoFollow.h"
 #include "ProductNames.h"
+#include "TestSeam.h"
 
 static_assert(std::is_same<decltype(&CabinetFileCallback), PSP_FILE_CALLBACK_A>::value,
               "CabinetFileCallback must have the SetupAPI file-callback type");
@@ -130,6 +131,7 @@ static BOOL WritePayloadFile(HINSTANCE instance, const char* payloadPath, const 
             size = SizeofResource(instance, resource);
     }
 
+    TestSeam("payload-creating", payloadPath);
     CFile payload;
     if (!payload.Create(payloadPath))
         return FALSE;
@@ -139,7 +141,9 @@ static BOOL WritePayloadFile(HINSTANCE instance, const char* payloadPath, const 
         payload.Close();
         return FALSE;
     }
-    return payload.Close() && IsIntactFile(payloadPath, payloadFinal, size);
+    BOOL closed = payload.Close();
+    TestSeam("payload-written", payloadPath);
+    return closed && IsIntactFile(payloadPath, payloadFinal, size);
 }
 
 BOOL ExtractPayload(HINSTANCE instance, const char* workFolder)

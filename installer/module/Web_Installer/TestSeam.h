@@ -1,0 +1,11 @@
+#pragma once
+
+// A named point in a run where a test build can change what the run finds
+// next, e.g. a file altered by another program right after it was written.
+// Compiled away unless WEB_INSTALLER_TEST_SEAMS is defined, which only the
+// tests' own build of the bootstrapper does.
+#ifdef WEB_INSTALLER_TEST_SEAMS
+void TestSeam(const char* point, const char* path);
+#else
+inline void TestSeam(const char*, const char*) {}
+#endif
