@@ -252,7 +252,8 @@ def planting_warning(installer):
     dlls = sorted({entry.dll.decode("ascii", "replace").lower() for entry in getattr(pe, "DIRECTORY_ENTRY_IMPORT", [])})
     exposed = [d for d in dlls if d not in KNOWN_DLLS and not d.startswith(("api-ms-win-", "ext-ms-"))]
     config = getattr(pe, "DIRECTORY_ENTRY_LOAD_CONFIG", None)
-    flags = getattr(config.struct, "DependentLoadFlags", 0) if config else 0
+    # Older pefile releases call the field by its former name.
+    flags = getattr(config.struct, "DependentLoadFlags", getattr(config.struct, "Reserved1", 0)) if config else 0
     if not exposed or flags & LOAD_LIBRARY_SEARCH_SYSTEM32:
         return None
     return (f"{INSTALLER} imports {', '.join(exposed)}, which Windows looks for in the installer's folder first; "

@@ -7,7 +7,9 @@ import sys
 import unittest
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tools"))
-from support import resources  # noqa: E402
+from support import SOURCE_DIR, resources  # noqa: E402
+sys.path.insert(0, os.path.join(SOURCE_DIR, "tools"))
+import installer_digest  # noqa: E402
 
 PRODUCT_EXE = os.environ["PRODUCT_EXE"]
 PRODUCT_PAYLOAD = os.environ["PRODUCT_PAYLOAD"]
@@ -58,11 +60,14 @@ class ProductImage(unittest.TestCase):
         kernel32 = self.dump.split("DLL Name: KERNEL32.dll", 1)[1].split("DLL Name:", 1)[0]
         self.assertIn("SetDefaultDllDirectories", kernel32)
 
-    def test_payload_resource_is_the_cabinet_given_and_there_is_no_manifest(self):
+    def test_payload_resource_is_the_cabinet_given_with_its_installer_digest_and_there_is_no_manifest(self):
         found = resources(PRODUCT_EXE)
         with open(PRODUCT_PAYLOAD, "rb") as f:
             cabinet = f.read()
         self.assertEqual(cabinet, found.get((5428, 137, 1041)))
+        installer = installer_digest.installer_bytes(PRODUCT_PAYLOAD)
+        self.assertIsNotNone(installer)
+        self.assertEqual(installer_digest.digest(installer), found.get((5428, 138, 0)))
         self.assertEqual([], [key for key in found if key[0] == RT_MANIFEST])
 
     def test_sections_are_page_aligned_so_the_loader_can_map_the_payload(self):

@@ -3,7 +3,8 @@ make: member names given as raw bytes (any code page, unsafe paths, over-long
 names), damaged checksums or data, and cabinets that belong to a set.
 
 Data is stored uncompressed (compression type 0) in one folder, in blocks of
-at most 32 KiB, each with its checksum. Names are written as they are given,
+at most 32 KiB, each with its checksum; or, up to 32 KiB, as one LZX frame
+made of one uncompressed LZX block. Names are written as they are given,
 without the UTF-8 name attribute, so the reader sees the raw bytes."""
 import os
 import struct
@@ -40,9 +41,24 @@ def _blocks(data):
     return [data[i:i + BLOCK_SIZE] for i in range(0, len(data), BLOCK_SIZE)] or [b""]
 
 
+# LZX with a window of 2^15 bytes.
+COMPRESSION_LZX = 0x0F03
+
+
+def lzx_block(data):
+    """One LZX frame holding `data` uncompressed, as (bytes, size). The bit
+    stream is 16-bit little-endian words, most significant bit first: no
+    E8 translation (1 bit), block type 3 (3 bits), the length (24 bits),
+    padding to the word; then R0 to R2 and the bytes, evened out."""
+    assert 0 < len(data) <= BLOCK_SIZE
+    bits = "0" + "011" + format(len(data), "024b") + "0000"
+    words = struct.pack("<HH", int(bits[:16], 2), int(bits[16:], 2))
+    return words + struct.pack("<III", 1, 1, 1) + data + b"\0" * (len(data) % 2), len(data)
+
+
 def build(members, *, set_id=0x1234, index=0, previous=None, following=None, first_offset=0,
           continued_from_prev=0, continued_to_next=0, blocks=None, bad_checksum_block=None,
-          flip_data_byte=None):
+          flip_data_byte=None, lzx=False):
     """The bytes of one cabinet.
 
     members: the Member records whose CFFILE entries this cabinet lists.
@@ -55,7 +71,10 @@ def build(members, *, set_id=0x1234, index=0, previous=None, following=None, fir
     block that the next cabinet completes.
     bad_checksum_block: index of a block whose checksum is stored wrong.
     flip_data_byte: (block, offset) of a data byte inverted after its checksum
-    was taken."""
+    was taken.
+    lzx: the members' bytes as one LZX frame."""
+    if lzx:
+        blocks = [lzx_block(b"".join(m.data for m in members))]
     if blocks is None:
         blocks = [(b, len(b)) for b in _blocks(b"".join(m.data for m in members))]
     flags = (FLAG_PREV_CABINET if previous else 0) | (FLAG_NEXT_CABINET if following else 0)
@@ -91,7 +110,7 @@ def build(members, *, set_id=0x1234, index=0, previous=None, following=None, fir
     total = data_offset + len(data)
     header = struct.pack("<4sIIIIIBBHHHHH", b"MSCF", 0, total, 0, files_offset, 0, 3, 1,
                          1, len(members), flags, set_id, index)
-    folder = struct.pack("<IHH", data_offset, len(blocks), 0)
+    folder = struct.pack("<IHH", data_offset, len(blocks), COMPRESSION_LZX if lzx else 0)
     return header + links + folder + files + data
 
 

@@ -1,5 +1,6 @@
 """The payload tools on good and broken cabinets: packing a folder, and the
 check that stops the build, one broken cabinet for each rule."""
+import hashlib
 import os
 import struct
 import subprocess
@@ -11,6 +12,8 @@ SOURCE_DIR = os.environ.get("SOURCE_DIR", os.path.join(os.path.dirname(os.path.a
 TOOLS = os.path.join(SOURCE_DIR, "tools")
 sys.path.insert(0, TOOLS)
 import cabfile  # noqa: E402
+sys.path.insert(0, os.path.join(SOURCE_DIR, "tests", "payloads"))
+import cabwriter  # noqa: E402
 from support import BuildError, build  # noqa: E402
 
 INSTALLER = "QVLM_Management_Inst.exe"
@@ -151,6 +154,56 @@ class GoodCabinets(CabinetCase):
         cabinet = cabfile.read(self.cabinet())
         data = cabfile.with_names(cabinet, {1: (b"InstData\\setup.ini", cabinet.members[1].attribs | 0x80)})
         self.assertEqual(0, self.check(data).returncode)
+
+
+# A small installer importing version.dll, which is not a KnownDLL; the
+# marker reserves room for a load configuration (GNU ld writes none).
+PLANTABLE_SOURCE = r"""
+#include <windows.h>
+__attribute__((used)) const char load_config[72] = "LOAD CONFIGURATION";
+int WINAPI WinMain(HINSTANCE i, HINSTANCE p, LPSTR c, int s) { return GetFileVersionInfoSizeA(c, NULL); }
+"""
+
+
+def with_dependent_load_flags(exe, flags):
+    """`exe` with a load configuration whose DependentLoadFlags are `flags`."""
+    import pefile
+    pe = pefile.PE(data=exe)
+    at = exe.find(b"LOAD CONFIGURATION")
+    directory = pe.OPTIONAL_HEADER.DATA_DIRECTORY[pefile.DIRECTORY_ENTRY["IMAGE_DIRECTORY_ENTRY_LOAD_CONFIG"]]
+    directory.VirtualAddress, directory.Size = pe.get_rva_from_offset(at), 72
+    pe.set_bytes_at_offset(at, struct.pack("<I50xH16x", 72, flags))
+    return bytes(pe.write())
+
+
+class InstallerChecks(CabinetCase):
+    def test_digest_is_the_installer_as_cabextract_reads_it_whatever_the_compression(self):
+        installer = os.urandom(20001)
+        members = [cabwriter.Member(INSTALLER, installer), cabwriter.Member("InstData\\setup.ini", b"[Setup]\r\n")]
+        for kind, data in (("MSZIP", self.cabinet({INSTALLER: installer})), ("stored", cabwriter.build(members)),
+                           ("LZX", cabwriter.build(members, lzx=True))):
+            with self.subTest(kind):
+                digest = self.path(f"{kind}.sha256")
+                result = self.check(data, "--digest", digest)
+                self.assertEqual(0, result.returncode, result.stderr)
+                with open(digest, "rb") as f:
+                    self.assertEqual(hashlib.sha256(installer).digest(), f.read())
+
+    def test_an_installer_open_to_dll_planting_is_warned_about(self):
+        source = self.path("plantable.c")
+        with open(source, "w") as f:
+            f.write(PLANTABLE_SOURCE)
+        exe = self.path("plantable.exe")
+        subprocess.run(["i686-w64-mingw32-gcc", "-O2", "-s", "-mwindows", source, "-lversion", "-o", exe], check=True)
+        with open(exe, "rb") as f:
+            plain = f.read()
+        for flags, warned in ((None, True), (0x200, True), (0x800, False)):
+            with self.subTest(flags=flags):
+                installer = plain if flags is None else with_dependent_load_flags(plain, flags)
+                result = self.check(self.cabinet({INSTALLER: installer}))
+                self.assertEqual(0, result.returncode, result.stderr)
+                warning = "imports version.dll" in result.stdout and "/DEPENDENTLOADFLAG:0x800" in result.stdout
+                self.assertEqual(warned, warning, result.stdout)
 
 
 class BrokenCabinets(CabinetCase):
