@@ -13,8 +13,8 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, "..", "wine"))
 sys.path.insert(0, os.path.join(HERE, "..", "payloads"))
 import set_extraction as cabs  # noqa: E402
-from winehost import (DEMO_MARKER, INSTALLER, PAYLOAD_FILE, Prefix, bootstrapper, env, helper, tree,  # noqa: E402
-                      unprivileged_user, wait_for)
+from winehost import (DEMO_MARKER, INSTALLER, PAYLOAD_FILE, Prefix, assert_stopped, bootstrapper, env, helper,  # noqa: E402
+                      tree, unprivileged_user, wait_for)
 
 
 def read(path):
@@ -78,10 +78,14 @@ class ExpansionTest(unittest.TestCase):
         second run before the next logon would; returns the folder's tree."""
         work = self.prefix.work_folder
         outside = self.outside_work_folder()
-        result = self.prefix.run(bootstrapper(variant))
-        self.assertEqual(0, result.returncode, result.output)
+        self.result = self.prefix.run(bootstrapper(variant))
+        self.assertEqual(0, self.result.returncode, self.result.output)
         self.assertEqual(set(), self.outside_work_folder() - outside, "written outside the work folder")
         return tree(work)
+
+    def assert_stopped(self, reason):
+        """The last run ended before the launch, for `reason`."""
+        assert_stopped(self, self.result, reason)
 
     def assert_expanded(self, files, found, payload):
         """The work folder holds exactly `files` (relative path -> bytes),
@@ -174,6 +178,7 @@ class Reruns(ExpansionTest):
             self.assertTrue(wait_for(lambda: "holding" in self.prefix.output_so_far(holder)))
             os.remove(os.path.join(self.prefix.work_folder, DEMO_MARKER))
             self.assertNotIn(DEMO_MARKER, self.rerun())
+            self.assert_stopped('setup.ini" in the work folder cannot be removed: error 32 (')
         finally:
             holder.kill()
             self.prefix.finish(holder)
@@ -190,12 +195,15 @@ class Reruns(ExpansionTest):
         page = 4096
         # Too small for the cabinet; then room for the cabinet and the
         # installer, but not for the big member after it.
-        for size, cabinet_fits in ((cabinet // 2, False), (cabinet + installer_size + 16 * page, True)):
+        for size, cabinet_fits, reason in (
+                (cabinet // 2, False, 'CDInst.cab" cannot be written: error '),
+                (cabinet + installer_size + 16 * page, True, "big.dat\" is ")):
             with self.subTest(cabinet_fits=cabinet_fits):
                 subprocess.run(["mount", "-t", "tmpfs", "-o", f"size={size // page * page}", "tmpfs", temp], check=True)
                 try:
                     found = self.expand(variant)
                     self.assertNotIn(DEMO_MARKER, found)
+                    self.assert_stopped(reason)
                     written = read(os.path.join(self.prefix.work_folder, PAYLOAD_FILE))
                     self.assertEqual(cabinet_fits, written == read(variant_payload(variant)))
                     subprocess.run(["mount", "-o", "remount,size=64m", temp], check=True)
@@ -227,22 +235,26 @@ class Reruns(ExpansionTest):
                 os.makedirs(os.path.join(folder, "InstData"))
                 os.symlink(target, os.path.join(folder, name))
             return plant
+        # Wine follows a link even when asked not to, and shows it only
+        # through where it leads: such a leftover cannot be removed as a
+        # link, and ends the run.
+        elsewhere = "in the work folder cannot be removed: error 0x20000004 (its final path is not where its path says)"
         cases = {
-            "member folder": link_at("InstData" + os.sep + "Setup", outside),
-            "member file": link_at(os.path.join("InstData", "setup.ini"), kept),
-            "payload file": link_at(PAYLOAD_FILE, kept),
+            "member folder": (link_at("InstData" + os.sep + "Setup", outside), "Setup\" " + elsewhere),
+            "member file": (link_at(os.path.join("InstData", "setup.ini"), kept), "setup.ini\" " + elsewhere),
+            "payload file": (link_at(PAYLOAD_FILE, kept), PAYLOAD_FILE + "\" " + elsewhere),
         }
-        for case, plant in cases.items():
+        for case, (plant, reason) in cases.items():
             with self.subTest(case):
-                # Wine shows a link to a file as that file, and removing it
-                # there would remove its target: such a leftover ends the run.
                 self.assertNotIn(DEMO_MARKER, self.expand(before_run=plant))
+                self.assert_stopped(reason)
                 self.assertEqual(before, state())
         with self.subTest("work folder"):
             shutil.rmtree(work, ignore_errors=True)
             os.symlink(outside, work)
             self.addCleanup(os.remove, work)
             self.rerun()
+            self.assert_stopped("refused; stopped before the grant: error 0x20000001 (a link or junction)")
             self.assertTrue(os.path.islink(work))
             self.assertEqual(before, state())
 
@@ -278,6 +290,7 @@ class UnprivilegedUser(ExpansionTest):
         os.link(outside, member)
         os.remove(os.path.join(self.prefix.work_folder, DEMO_MARKER))
         self.assertNotIn(DEMO_MARKER, self.rerun())
+        self.assert_stopped('setup.ini" in the work folder cannot be removed: error 0x20000006 (')
         self.assertEqual(0o444, stat.S_IMODE(os.stat(outside).st_mode))
         self.assertEqual(b"not the bootstrapper's\r\n", read(outside))
 
@@ -288,16 +301,24 @@ class BadPayloads(ExpansionTest):
         self.assertEqual(read(variant_payload(variant)), read(os.path.join(self.prefix.work_folder, PAYLOAD_FILE)))
 
     def test_damaged_cabinets_end_the_run(self):
-        for variant in ("extract_empty", "extract_not_a_cabinet", "extract_truncated", "extract_corrupt_mszip",
-                        "extract_corrupt_stored", "extract_bad_checksum", "extract_next_cabinet"):
+        unreadable = 'CDInst.cab" cannot be expanded'
+        short = 'big.dat" is '
+        for variant, reason in (("extract_empty", unreadable), ("extract_not_a_cabinet", unreadable),
+                                ("extract_truncated", short), ("extract_corrupt_mszip", short),
+                                ("extract_corrupt_stored", short), ("extract_bad_checksum", short),
+                                ("extract_next_cabinet", 'next cabinet "CDInst2.cab" not expanded')):
             with self.subTest(variant=variant):
                 self.assert_not_launched(variant, self.expand(variant))
+                self.assert_stopped(reason)
 
     def test_unsafe_and_over_long_member_names_are_refused(self):
-        for variant in sorted(cabs.UNSAFE) + ["extract_long_name"]:
+        reasons = {variant: reason for variant, (_, reason) in cabs.UNSAFE.items()}
+        reasons["extract_long_name"] = "target path longer than 259 bytes for member"
+        for variant, reason in sorted(reasons.items()):
             with self.subTest(variant=variant):
                 found = self.expand(variant)
                 self.assert_not_launched(variant, found)
+                self.assert_stopped(reason)
                 # The installer before it is expanded; the refused member is
                 # not written and gets no folder.
                 self.assertEqual([PAYLOAD_FILE, INSTALLER], found)
@@ -311,20 +332,23 @@ class BadPayloads(ExpansionTest):
         found = self.expand("extract_next_cabinet", before_run=plant)
         self.assertEqual(first, read(os.path.join(self.prefix.work_folder, PAYLOAD_FILE)))
         self.assertNotIn(DEMO_MARKER, found)
+        self.assert_stopped('next cabinet "CDInst2.cab" not expanded')
 
     def test_payload_file_changed_around_its_write_ends_the_run(self):
         # Another program plants a file where the cabinet is about to be
         # created, or lengthens the cabinet between the write and the check:
         # it stays readable, so only the check can stop the run.
         self.assertIn(DEMO_MARKER, self.expand("seams"))
-        for seam, planted in (("payload-creating:plant", b"planted before the write"),
-                              ("payload-written:append", None)):
+        for seam, planted, reason in (
+                ("payload-creating:plant", b"planted before the write", 'CDInst.cab" cannot be created: error 80 ('),
+                ("payload-written:append", None, 'CDInst.cab" is not as written: error 0x20000007 (')):
             with self.subTest(seam):
                 self.prefix.env["WEB_INSTALLER_TEST_SEAM"] = seam
                 try:
                     self.assertEqual([PAYLOAD_FILE], self.expand("seams"))
                 finally:
                     del self.prefix.env["WEB_INSTALLER_TEST_SEAM"]
+                self.assert_stopped(reason)
                 if planted:
                     self.assertEqual(planted, read(os.path.join(self.prefix.work_folder, PAYLOAD_FILE)))
 

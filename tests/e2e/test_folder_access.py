@@ -17,7 +17,7 @@ import sys
 import unittest
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "wine"))
-from winehost import DEMO_MARKER, Prefix, bootstrapper  # noqa: E402
+from winehost import DEMO_MARKER, QUIET_DEBUG, Prefix, bootstrapper  # noqa: E402
 
 TRACED = ("advapi32.SetFileSecurityA", "setupapi.SetupIterateCabinetA", "shell32.ShellExecuteExA",
           "kernel32.WaitForSingleObject", "kernel32.CloseHandle")
@@ -46,7 +46,7 @@ class FolderAccess(unittest.TestCase):
         try:
             result = self.prefix.run(bootstrapper())
         finally:
-            self.prefix.env["WINEDEBUG"] = "-all"
+            self.prefix.env["WINEDEBUG"] = QUIET_DEBUG
         self.assertEqual(0, result.returncode)
         # The launched installer's trace shares the output.
         calls = []

@@ -10,7 +10,7 @@ import unittest
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "wine"))
 from winehost import (CLEANUP_VALUE, INSTALLER, MUTEX_GLOBAL, PAYLOAD_FILE, RUNONCE_SUBKEY,  # noqa: E402
-                      PrefixTest, bootstrapper, helper, tree, wait_for)
+                      PrefixTest, assert_stopped, bootstrapper, helper, tree, wait_for)
 
 # Written by the stand-in installers (tests/helpers/launch_*_gui.cpp).
 LOG = "launch-log.txt"
@@ -77,6 +77,7 @@ class Launch(PrefixTest):
         self.assertTrue(self.prefix.mutex_exists(MUTEX_GLOBAL))
         second = self.prefix.run(bootstrapper("launch_waiting"), timeout=20)
         self.assertEqual(0, second.returncode, second.output)
+        assert_stopped(self, second, "another copy is running")
         self.assertEqual(before, self.snapshot())
         self.assertEqual(1, len(self.events("started")), self.log())
         self.assertIsNone(first.poll())
@@ -142,12 +143,15 @@ class Launch(PrefixTest):
                          tree(self.prefix.work_folder))
 
     def test_payloads_without_the_packed_installer_end_the_run_at_once(self):
-        for variant, files in (("launch_no_installer", [PAYLOAD_FILE] + DATA_FILES),
-                               ("launch_foreign_digest", [PAYLOAD_FILE, INSTALLER] + DATA_FILES)):
+        for variant, files, reason in (
+                ("launch_no_installer", [PAYLOAD_FILE] + DATA_FILES, "not launched: error 2 ("),
+                ("launch_foreign_digest", [PAYLOAD_FILE, INSTALLER] + DATA_FILES,
+                 "not launched: error 0x20000008 (not the installer that was packed")):
             with self.subTest(variant):
                 started = time.monotonic()
                 result = self.prefix.run(bootstrapper(variant), timeout=30)
                 self.assertEqual(0, result.returncode, result.output)
+                assert_stopped(self, result, reason)
                 self.assertLess(time.monotonic() - started, 15)
                 self.assertEqual(sorted(files), tree(self.prefix.work_folder))
                 self.assertIsNotNone(self.prefix.cleanup_command())
@@ -162,8 +166,13 @@ class Launch(PrefixTest):
                                     other, "120000")
         self.addCleanup(self.stop, swapper)
         self.assertTrue(wait_for(lambda: "watching" in self.prefix.output_so_far(swapper)))
-        self.assert_ends(self.start("launch_swap_window"), timeout=60)
+        process = self.start("launch_swap_window")
+        self.assert_ends(process, timeout=60)
         self.assertEqual([], self.events("started"), "the other program ran")
+        # Either the rewrite came first and the digest differs, or the
+        # installer was held for the check first and the rewrite refused.
+        stop = self.prefix.finish(process).stop
+        self.assertRegex(stop, r"installer started|not launched: error 0x20000008 \(|not launched: error 32 \(")
 
 
 if __name__ == "__main__":

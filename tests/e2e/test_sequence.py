@@ -8,7 +8,7 @@ import unittest
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "wine"))
 from winehost import (DEMO_MARKER, GUID, INSTALLER, MUTEX_GLOBAL, MUTEX_LOCAL, PAYLOAD_FILE, PrefixTest,  # noqa: E402
-                      helper, tree, wait_for)
+                      assert_stopped, helper, tree, wait_for)
 
 
 class Sequence(PrefixTest):
@@ -32,8 +32,8 @@ class Sequence(PrefixTest):
             holder.kill()
             self.prefix.finish(holder)
 
-    def assert_stopped_at_mutex(self):
-        self.run_bootstrapper()
+    def assert_stopped_at_mutex(self, reason="another copy is running (mutex"):
+        assert_stopped(self, self.run_bootstrapper(), reason)
         self.assertFalse(os.path.exists(self.prefix.work_folder))
         self.assertIsNone(self.prefix.cleanup_command())
 
@@ -59,7 +59,7 @@ class Sequence(PrefixTest):
 
     def test_name_taken_by_another_kind_of_object_stops_the_run(self):
         with self.holding(MUTEX_GLOBAL, "event"):
-            self.assert_stopped_at_mutex()
+            self.assert_stopped_at_mutex(f'single-instance mutex "{MUTEX_GLOBAL}" cannot be created: error 6 (')
 
     def test_other_hosts_ignore_the_local_name(self):
         for version in ("win98", "win2k", "win7"):
@@ -93,7 +93,7 @@ class Sequence(PrefixTest):
         os.makedirs(self.prefix.temp_dir, exist_ok=True)
         with open(self.prefix.work_folder, "wb") as f:
             f.write(b"not a folder")
-        self.run_bootstrapper()
+        assert_stopped(self, self.run_bootstrapper(), "refused; stopped before the grant: error 0x20000002 (not a folder)")
         with open(self.prefix.work_folder, "rb") as f:
             self.assertEqual(b"not a folder", f.read())
         # Registration comes before the folder, so the value is there.
@@ -103,7 +103,7 @@ class Sequence(PrefixTest):
         long_temp = "C:\\" + "\\".join(["d" * 60] * 5)  # 308 characters
         for var in ("TMP", "TEMP"):
             self.prefix.reg("add", "HKCU\\Environment", "/v", var, "/d", long_temp, "/f")
-        self.run_bootstrapper()
+        assert_stopped(self, self.run_bootstrapper(), "temporary folder path cannot be read")
         self.assertIsNone(self.prefix.cleanup_command())
         self.assertFalse(os.path.exists(os.path.join(self.prefix.path, "drive_c", "d" * 60)))
 

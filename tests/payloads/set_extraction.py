@@ -63,18 +63,22 @@ CP932 = [
 ]
 
 # Names that would reach outside the work folder, or that are not plain
-# relative paths: each in a cabinet of its own, after the installer.
+# relative paths: each in a cabinet of its own, after the installer, with the
+# reason the bootstrapper gives for refusing it.
+ENDS_IN_DOT = "(a name component ends in a dot or a space)"
+EMPTY = "(the name has an empty component)"
+COLON_OR_SLASH = "(the name has a colon or a forward slash)"
 UNSAFE = {
-    "extract_unsafe_parent": b"..\\evil.txt",
-    "extract_unsafe_parent_slash": b"../evil.txt",
-    "extract_unsafe_nested_parent": b"sub\\..\\..\\evil.txt",
-    "extract_unsafe_drive": b"C:\\evil.txt",
-    "extract_unsafe_rooted": b"\\evil.txt",
-    "extract_unsafe_unc": b"\\\\localhost\\C$\\evil.txt",
-    "extract_unsafe_stream": b"evil.txt:hidden",
-    "extract_unsafe_forward_slash": b"sub/evil.txt",
-    "extract_unsafe_dot": b".\\evil.txt",
-    "extract_unsafe_empty_component": b"sub\\\\evil.txt",
+    "extract_unsafe_parent": (b"..\\evil.txt", ENDS_IN_DOT),
+    "extract_unsafe_parent_slash": (b"../evil.txt", COLON_OR_SLASH),
+    "extract_unsafe_nested_parent": (b"sub\\..\\..\\evil.txt", ENDS_IN_DOT),
+    "extract_unsafe_drive": (b"C:\\evil.txt", COLON_OR_SLASH),
+    "extract_unsafe_rooted": (b"\\evil.txt", EMPTY),
+    "extract_unsafe_unc": (b"\\\\localhost\\C$\\evil.txt", EMPTY),
+    "extract_unsafe_stream": (b"evil.txt:hidden", COLON_OR_SLASH),
+    "extract_unsafe_forward_slash": (b"sub/evil.txt", COLON_OR_SLASH),
+    "extract_unsafe_dot": (b".\\evil.txt", ENDS_IN_DOT),
+    "extract_unsafe_empty_component": (b"sub\\\\evil.txt", EMPTY),
 }
 
 # 4 * 51 + 44 = 248 bytes: with any work folder path of Wine's
@@ -154,4 +158,4 @@ CABINETS = {
     "extract_long_name": _unsafe(LONG_NAME.encode("ascii")),
     "extract_next_cabinet": lambda c, p: cabwriter.write(p, next_cabinet_set(c)[0]),
 }
-CABINETS.update({name: _unsafe(member) for name, member in UNSAFE.items()})
+CABINETS.update({name: _unsafe(member) for name, (member, _) in UNSAFE.items()})

@@ -1,6 +1,7 @@
 """Runs Windows programs under Wine, each test in a private prefix copied from
 the template prefix, and looks at the result from outside."""
 import os
+import re
 import shutil
 import subprocess
 import time
@@ -18,6 +19,8 @@ PAYLOAD_FILE = "CDInst.cab"
 DEMO_MARKER = "installer-ran.txt"
 TEST_USER = "webinst-test"
 
+# Only what programs write to the debugger channel.
+QUIET_DEBUG = "-all,warn+debugstr"
 QUIET = dict(stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
 
 
@@ -37,10 +40,26 @@ def helper(name):
     return os.path.join(env("TEST_BIN"), name + ".exe")
 
 
+# The bootstrapper's lines on the debugger channel, as Wine prints them with
+# the warn class of its debugstr channel on: escaped, and cut after about 300
+# characters.
+REPORT = re.compile(r'OutputDebugStringA "QVLM: ((?:[^"\\]|\\.)*?)(?:\\n)?"')
+
+
 class Result:
     def __init__(self, returncode, output):
         self.returncode = returncode
         self.output = output
+
+    @property
+    def reports(self):
+        """The bootstrapper's debugger-channel lines, without their prefix."""
+        return [m.group(1).encode("latin-1").decode("unicode_escape") for m in REPORT.finditer(self.output)]
+
+    @property
+    def stop(self):
+        """The line that says how the run ended."""
+        return self.reports[-1] if self.reports else ""
 
 
 class Prefix:
@@ -58,7 +77,7 @@ class Prefix:
             n for n in sorted(os.listdir(users)) if n.lower() != "public" and not os.path.islink(os.path.join(users, n))))
         self.logs = self.path + ".logs"
         os.makedirs(self.logs)
-        self.env = dict(os.environ, WINEPREFIX=self.path, WINELOADER=env("WINE_LOADER"), WINEDEBUG="-all")
+        self.env = dict(os.environ, WINEPREFIX=self.path, WINELOADER=env("WINE_LOADER"), WINEDEBUG=QUIET_DEBUG)
         # Wine runs a prefix only for its owner, and finds its server through
         # a file that names the template owner's server folder.
         self.run_as = []
@@ -169,6 +188,13 @@ def unprivileged_user():
         subprocess.run(["useradd", "--system", "--no-create-home", "--shell", "/usr/sbin/nologin", TEST_USER],
                        check=True, **QUIET)
     return TEST_USER
+
+
+def assert_stopped(test, result, reason):
+    """The run ended before the launch, and its last line on the debugger
+    channel says why: `reason`, not another defence."""
+    test.assertIn(reason, result.stop, result.reports)
+    test.assertNotIn("installer started", result.output)
 
 
 def tree(folder):

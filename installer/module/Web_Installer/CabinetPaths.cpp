@@ -3,6 +3,7 @@
 #include <string.h>
 
 #include "BoundedString.h"
+#include "Diagnostics.h"
 
 static const char* NextChar(const char* p, UINT codePage)
 {
@@ -19,6 +20,12 @@ const char* FindLastBackslash(const char* path, UINT codePage)
             last = p;
     }
     return last;
+}
+
+static BOOL Refuse(DWORD reason)
+{
+    SetLastError(reason);
+    return FALSE;
 }
 
 static char Upper(char c)
@@ -76,13 +83,17 @@ BOOL IsSafeMemberName(const char* name, UINT codePage)
     const char* lastChar = NULL;
     for (const char* p = name;; p = NextChar(p, codePage)) {
         if (*p == ':' || *p == '/')
-            return FALSE;
+            return Refuse(kRefusedNameCharacter);
         if (*p == '\\' || *p == '\0') {
             size_t length = static_cast<size_t>(p - componentStart);
             // Windows strips a final dot or space, so such a component would
             // name another file than the cabinet does.
-            if (length == 0 || *lastChar == '.' || *lastChar == ' ' || IsDeviceName(componentStart, length, codePage))
-                return FALSE;
+            if (length == 0)
+                return Refuse(kRefusedNameEmpty);
+            if (*lastChar == '.' || *lastChar == ' ')
+                return Refuse(kRefusedNameEnd);
+            if (IsDeviceName(componentStart, length, codePage))
+                return Refuse(kRefusedNameDevice);
             if (*p == '\0')
                 return TRUE;
             componentStart = p + 1;

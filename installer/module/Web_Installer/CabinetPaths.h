@@ -16,7 +16,7 @@ const char* FindLastBackslash(const char* path, UINT codePage);
 // is expanded into and lands where it says: backslash-separated components,
 // none empty, none ending in a dot or a space (so no "." or ".."), none a
 // reserved device name (NUL, COM1.txt, CONIN$, ...), and no colon or forward
-// slash anywhere.
+// slash anywhere. When FALSE, the last error says which rule the name broke.
 BOOL IsSafeMemberName(const char* name, UINT codePage);
 
 const size_t kMaxFolderLevels = MAX_PATH / 2;

@@ -20,23 +20,31 @@ BOOL CRegistryWriter::WriteString(const char* name, const char* value) const
     if (m_subKey.IsEmpty())
         return FALSE;
 
+    // The registry functions return their error; it is passed on as the
+    // last error, for the caller's report.
     HKEY key = NULL;
-    if (RegCreateKeyExA(m_root, m_subKey, 0, NULL, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS,
-                        NULL, &key, NULL) != ERROR_SUCCESS)
+    LONG status = RegCreateKeyExA(m_root, m_subKey, 0, NULL, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, NULL, &key, NULL);
+    if (status != ERROR_SUCCESS) {
+        SetLastError(static_cast<DWORD>(status));
         return FALSE;
+    }
 
     DWORD size = static_cast<DWORD>(strlen(value) + 1);
     BYTE* data = static_cast<BYTE*>(HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, size));
     if (data == NULL) {
         RegCloseKey(key);
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
         return FALSE;
     }
     memcpy(data, value, size - 1);
 
-    BOOL stored = RegSetValueExA(key, name, 0, REG_SZ, data, size) == ERROR_SUCCESS;
-    BOOL closed = RegCloseKey(key) == ERROR_SUCCESS;
+    status = RegSetValueExA(key, name, 0, REG_SZ, data, size);
+    LONG closed = RegCloseKey(key);
     HeapFree(GetProcessHeap(), 0, data);
-    return stored && closed;
+    if (status == ERROR_SUCCESS)
+        status = closed;
+    SetLastError(static_cast<DWORD>(status));
+    return status == ERROR_SUCCESS;
 }
 
 BOOL FormatCleanupCommand(CString& command, const char* workFolder, OsKind osKind)
@@ -60,7 +68,9 @@ BOOL RegisterCleanup(const char* workFolder, OsKind osKind)
 
     CRegistryWriter writer(HKEY_CURRENT_USER, kRunOnceKey);
     CString command;
-    if (!FormatCleanupCommand(command, workFolder, osKind))
+    if (!FormatCleanupCommand(command, workFolder, osKind)) {
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
         return FALSE;
+    }
     return writer.WriteString(kCleanupValueName, command);
 }

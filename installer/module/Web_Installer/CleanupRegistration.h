@@ -11,7 +11,8 @@ public:
     CRegistryWriter(HKEY root, const char* subKey);
 
     // Opens or creates the key and stores `value` as REG_SZ, with exactly one
-    // terminating zero. TRUE only when the value was stored and the key closed.
+    // terminating zero. TRUE only when the value was stored and the key
+    // closed; otherwise the last error says why.
     BOOL WriteString(const char* name, const char* value) const;
 
 private:
@@ -23,5 +24,6 @@ private:
 BOOL FormatCleanupCommand(CString& command, const char* workFolder, OsKind osKind);
 
 // Stores that command under the current user's RunOnce key, so that the
-// shell runs it once at the user's next logon.
+// shell runs it once at the user's next logon. On FALSE the last error says
+// why.
 BOOL RegisterCleanup(const char* workFolder, OsKind osKind);

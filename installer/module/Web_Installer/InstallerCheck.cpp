@@ -4,6 +4,7 @@
 #include <string.h>
 
 #include "BoundedString.h"
+#include "Diagnostics.h"
 #include "NoFollow.h"
 #include "ProductNames.h"
 
@@ -29,11 +30,12 @@ static BOOL ReadPackedDigest(HINSTANCE instance, BYTE* digest)
 {
     HRSRC resource = FindResourceA(instance, MAKEINTRESOURCEA(INSTALLER_DIGEST_RESOURCE_NAME),
                                    MAKEINTRESOURCEA(PAYLOAD_RESOURCE_TYPE));
-    if (resource == NULL || SizeofResource(instance, resource) != kDigestSize)
+    const void* data = NULL;
+    if (resource == NULL || SizeofResource(instance, resource) != kDigestSize ||
+        (data = LockResource(LoadResource(instance, resource))) == NULL) {
+        SetLastError(ERROR_RESOURCE_DATA_NOT_FOUND);
         return FALSE;
-    const void* data = LockResource(LoadResource(instance, resource));
-    if (data == NULL)
-        return FALSE;
+    }
     memcpy(digest, data, kDigestSize);
     return TRUE;
 }
@@ -44,12 +46,18 @@ HANDLE OpenPackedInstaller(HINSTANCE instance, const char* folder, const char* n
     char folderFinal[kFinalPathCapacity];
     char expectedFinal[kFinalPathCapacity];
     if (!BoundedCopy(path, MAX_PATH, folder) || !BoundedAppend(path, MAX_PATH, "\\") ||
-        !BoundedAppend(path, MAX_PATH, name))
+        !BoundedAppend(path, MAX_PATH, name)) {
+        SetLastError(ERROR_FILENAME_EXCED_RANGE);
         return INVALID_HANDLE_VALUE;
+    }
     {
         CFileHandle held(OpenRealFolder(folder, NULL, folderFinal));
-        if (!held.IsValid() || !JoinFinalPath(expectedFinal, folderFinal, name))
+        if (!held.IsValid())
             return INVALID_HANDLE_VALUE;
+        if (!JoinFinalPath(expectedFinal, folderFinal, name)) {
+            SetLastError(ERROR_FILENAME_EXCED_RANGE);
+            return INVALID_HANDLE_VALUE;
+        }
     }
     BYTE expected[kDigestSize];
     BYTE actual[kDigestSize];
@@ -57,8 +65,11 @@ HANDLE OpenPackedInstaller(HINSTANCE instance, const char* folder, const char* n
     CFileHandle installer(CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING,
                                       FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_SEQUENTIAL_SCAN, NULL));
     if (!installer.IsValid() || !IsRegularFileAt(installer.Get(), expectedFinal, &size) ||
-        !ReadPackedDigest(instance, expected) || !DigestOfFile(installer.Get(), actual) ||
-        memcmp(expected, actual, kDigestSize) != 0)
+        !ReadPackedDigest(instance, expected) || !DigestOfFile(installer.Get(), actual))
         return INVALID_HANDLE_VALUE;
+    if (memcmp(expected, actual, kDigestSize) != 0) {
+        SetLastError(kRefusedDigest);
+        return INVALID_HANDLE_VALUE;
+    }
     return installer.Release();
 }

@@ -4,6 +4,7 @@
 #include <shellapi.h>
 #include <string.h>
 
+#include "Diagnostics.h"
 #include "InstallerCheck.h"
 #include "NarrowString.h"
 #include "NoFollow.h"
@@ -12,14 +13,18 @@
 void LaunchInstaller(const char* workFolder)
 {
     CString installerPath;
-    if (!installerPath.Format("%s%s%s", workFolder, "\\", INSTALLER_FILE_NAME))
+    if (!installerPath.Format("%s%s%s", workFolder, "\\", INSTALLER_FILE_NAME)) {
+        Report(ERROR_NOT_ENOUGH_MEMORY, "installer path in \"%s\" cannot be formed", workFolder);
         return;
+    }
 
     // Held until the process has started from it: from then on the system
     // keeps a running program's file from being changed.
     CFileHandle installer(OpenPackedInstaller(GetModuleHandleA(NULL), workFolder, INSTALLER_FILE_NAME));
-    if (!installer.IsValid())
+    if (!installer.IsValid()) {
+        Report(GetLastError(), "installer \"%s\" not launched", installerPath.GetString());
         return;
+    }
 
     SHELLEXECUTEINFOA launch;
     memset(&launch, 0, sizeof(launch));
@@ -30,12 +35,24 @@ void LaunchInstaller(const char* workFolder)
     launch.nShow = SW_SHOWNORMAL;
 
     BOOL launched = ShellExecuteExA(&launch) && reinterpret_cast<INT_PTR>(launch.hInstApp) > 32;
+    DWORD error = GetLastError();
     installer.Reset(INVALID_HANDLE_VALUE);
+    if (!launched)
+        Report(error, "installer \"%s\" could not be started (shell result %d)", installerPath.GetString(),
+               static_cast<int>(reinterpret_cast<INT_PTR>(launch.hInstApp)));
     // The shell may start the file without handing back a process, e.g. when
     // an already running program takes the request over.
-    if (launch.hProcess == NULL)
+    if (launch.hProcess == NULL) {
+        if (launched)
+            Report(0, "installer started by the shell, which handed back no process to wait for");
         return;
-    if (launched)
+    }
+    if (launched) {
         WaitForSingleObject(launch.hProcess, INFINITE);
+        DWORD exitCode = 0;
+        GetExitCodeProcess(launch.hProcess, &exitCode);
+        Report(0, "installer started (process %lu); it ended with exit code %lu", GetProcessId(launch.hProcess),
+               exitCode);
+    }
     CloseHandle(launch.hProcess);
 }

@@ -4,6 +4,7 @@
 
 #include "BoundedString.h"
 #include "CabinetPaths.h"
+#include "Diagnostics.h"
 
 void CFileHandle::Reset(HANDLE handle)
 {
@@ -68,7 +69,10 @@ static BOOL HasFinalPath(HANDLE handle, const char* expectedFinal, char* finalPa
     DWORD length = GetFinalPathNameByHandleA(handle, finalPath, kFinalPathCapacity, FILE_NAME_NORMALIZED);
     if (length == 0 || length >= kFinalPathCapacity)
         return FALSE;
-    return expectedFinal == NULL || IsSameFinalPath(finalPath, expectedFinal);
+    if (expectedFinal == NULL || IsSameFinalPath(finalPath, expectedFinal))
+        return TRUE;
+    SetLastError(kRefusedElsewhere);
+    return FALSE;
 }
 
 HANDLE OpenRealFolder(const char* path, const char* expectedFinal, char* finalPath, DWORD extraAccess)
@@ -84,8 +88,10 @@ HANDLE OpenRealFolder(const char* path, const char* expectedFinal, char* finalPa
     if (!Query(folder.Get(), &attributes, &standard) || byPath == INVALID_FILE_ATTRIBUTES)
         return INVALID_HANDLE_VALUE;
     attributes |= byPath;
-    if (!(attributes & FILE_ATTRIBUTE_DIRECTORY) || (attributes & FILE_ATTRIBUTE_REPARSE_POINT))
+    if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) || !(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+        SetLastError((attributes & FILE_ATTRIBUTE_REPARSE_POINT) ? kRefusedLink : kRefusedNotFolder);
         return INVALID_HANDLE_VALUE;
+    }
     if (!HasFinalPath(folder.Get(), expectedFinal, finalPath))
         return INVALID_HANDLE_VALUE;
     return folder.Release();
@@ -99,7 +105,10 @@ static BOOL DeleteHeld(CFileHandle& held, const char* path)
     if (!SetFileInformationByHandle(held.Get(), FileDispositionInfo, &disposition, sizeof(disposition)))
         return FALSE;
     held.Reset(INVALID_HANDLE_VALUE);
-    return GetFileAttributesA(path) == INVALID_FILE_ATTRIBUTES && GetLastError() == ERROR_FILE_NOT_FOUND;
+    if (GetFileAttributesA(path) == INVALID_FILE_ATTRIBUTES)
+        return GetLastError() == ERROR_FILE_NOT_FOUND;
+    SetLastError(ERROR_ALREADY_EXISTS);
+    return FALSE;
 }
 
 HANDLE OpenResolvedFolder(const char* path, char* finalPath)
@@ -108,8 +117,13 @@ HANDLE OpenResolvedFolder(const char* path, char* finalPath)
                                    FILE_FLAG_BACKUP_SEMANTICS, NULL));
     DWORD attributes = 0;
     FILE_STANDARD_INFO standard;
-    if (!folder.IsValid() || !Query(folder.Get(), &attributes, &standard) ||
-        !(attributes & FILE_ATTRIBUTE_DIRECTORY) || !HasFinalPath(folder.Get(), NULL, finalPath))
+    if (!folder.IsValid() || !Query(folder.Get(), &attributes, &standard))
+        return INVALID_HANDLE_VALUE;
+    if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+        SetLastError(kRefusedNotFolder);
+        return INVALID_HANDLE_VALUE;
+    }
+    if (!HasFinalPath(folder.Get(), NULL, finalPath))
         return INVALID_HANDLE_VALUE;
     return folder.Release();
 }
@@ -134,14 +148,19 @@ BOOL RemoveLeftover(const char* path, const char* expectedFinal)
     if (!HasFinalPath(leftover.Get(), expectedFinal, finalPath))
         return FALSE;
     if (!(attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
-        if (attributes & FILE_ATTRIBUTE_DIRECTORY)
+        if (attributes & FILE_ATTRIBUTE_DIRECTORY) {
+            SetLastError(kRefusedFolder);
             return FALSE;
+        }
         // A read-only file cannot be deleted. Its attributes are changed by
         // path, as writing them through a handle needs write access to the
         // file; the held handle keeps that path on this file. With other names
         // (hard links) the change would reach them all.
-        if ((attributes & FILE_ATTRIBUTE_READONLY) &&
-            (standard.NumberOfLinks != 1 || !SetFileAttributesA(path, FILE_ATTRIBUTE_NORMAL)))
+        if ((attributes & FILE_ATTRIBUTE_READONLY) && standard.NumberOfLinks != 1) {
+            SetLastError(kRefusedOtherNames);
+            return FALSE;
+        }
+        if ((attributes & FILE_ATTRIBUTE_READONLY) && !SetFileAttributesA(path, FILE_ATTRIBUTE_NORMAL))
             return FALSE;
     }
     return DeleteHeld(leftover, path);
@@ -152,8 +171,13 @@ BOOL IsRegularFileAt(HANDLE file, const char* expectedFinal, ULONGLONG* size)
     DWORD attributes = 0;
     FILE_STANDARD_INFO standard;
     char finalPath[kFinalPathCapacity];
-    if (!Query(file, &attributes, &standard) || (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) ||
-        !HasFinalPath(file, expectedFinal, finalPath))
+    if (!Query(file, &attributes, &standard))
+        return FALSE;
+    if (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) {
+        SetLastError((attributes & FILE_ATTRIBUTE_REPARSE_POINT) ? kRefusedLink : kRefusedFolder);
+        return FALSE;
+    }
+    if (!HasFinalPath(file, expectedFinal, finalPath))
         return FALSE;
     *size = static_cast<ULONGLONG>(standard.EndOfFile.QuadPart);
     return TRUE;
@@ -163,10 +187,21 @@ BOOL IsIntactFile(const char* path, const char* expectedFinal, DWORD size)
 {
     CFileHandle file(OpenItself(path, FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE));
     ULONGLONG found = 0;
-    return file.IsValid() && IsRegularFileAt(file.Get(), expectedFinal, &found) && found == size;
+    if (!file.IsValid() || !IsRegularFileAt(file.Get(), expectedFinal, &found))
+        return FALSE;
+    if (found != size)
+        SetLastError(kRefusedSize);
+    return found == size;
 }
 
 static BOOL RemoveEntry(const char* folder, const char* folderFinal, const FILE_ID_BOTH_DIR_INFO* entry);
+
+// The one line for a leftover that stops the run.
+static BOOL LeftoverStays(const char* path)
+{
+    Report(GetLastError(), "leftover \"%s\" in the work folder cannot be removed", path);
+    return FALSE;
+}
 
 BOOL RemoveFolderContents(HANDLE folder, const char* path, const char* folderFinal)
 {
@@ -188,7 +223,7 @@ BOOL RemoveFolderContents(HANDLE folder, const char* path, const char* folderFin
             at += entry->NextEntryOffset;
         }
     }
-    return GetLastError() == ERROR_NO_MORE_FILES;
+    return GetLastError() == ERROR_NO_MORE_FILES || LeftoverStays(path);
 }
 
 // A real folder is held open while it is emptied, so that it cannot be
@@ -198,7 +233,9 @@ static BOOL RemoveFolder(const char* path, const char* expectedFinal)
 {
     char finalPath[kFinalPathCapacity];
     CFileHandle folder(OpenRealFolder(path, expectedFinal, finalPath, DELETE));
-    return folder.IsValid() && RemoveFolderContents(folder.Get(), path, finalPath) && DeleteHeld(folder, path);
+    if (!folder.IsValid())
+        return LeftoverStays(path);
+    return RemoveFolderContents(folder.Get(), path, finalPath) && (DeleteHeld(folder, path) || LeftoverStays(path));
 }
 
 static BOOL RemoveEntry(const char* folder, const char* folderFinal, const FILE_ID_BOTH_DIR_INFO* entry)
@@ -213,15 +250,19 @@ static BOOL RemoveEntry(const char* folder, const char* folderFinal, const FILE_
     BOOL inexact = FALSE;
     int bytes = WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, entry->FileName, length, name, MAX_PATH - 1, NULL,
                                     &inexact);
-    if (bytes <= 0 || inexact)
-        return FALSE;
+    if (bytes <= 0 || inexact) {
+        SetLastError(ERROR_NO_UNICODE_TRANSLATION);
+        return LeftoverStays(folder);
+    }
     name[bytes] = '\0';
     char path[MAX_PATH];
     char expectedFinal[kFinalPathCapacity];
     if (!BoundedCopy(path, MAX_PATH, folder) || !BoundedAppend(path, MAX_PATH, "\\") ||
-        !BoundedAppend(path, MAX_PATH, name) || !JoinFinalPath(expectedFinal, folderFinal, name))
-        return FALSE;
+        !BoundedAppend(path, MAX_PATH, name) || !JoinFinalPath(expectedFinal, folderFinal, name)) {
+        SetLastError(ERROR_FILENAME_EXCED_RANGE);
+        return LeftoverStays(folder);
+    }
     if ((entry->FileAttributes & FILE_ATTRIBUTE_DIRECTORY) && !(entry->FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT))
         return RemoveFolder(path, expectedFinal);
-    return RemoveLeftover(path, expectedFinal);
+    return RemoveLeftover(path, expectedFinal) || LeftoverStays(path);
 }

@@ -7,6 +7,7 @@
 
 #include "BoundedString.h"
 #include "CabinetPaths.h"
+#include "Diagnostics.h"
 #include "File.h"
 #include "NoFollow.h"
 #include "ProductNames.h"
@@ -39,48 +40,71 @@ void BeginExpansion()
 BOOL EndExpansion()
 {
     g_expansion.memberFolders.Release();
+    if (!g_expansion.failed && g_expansion.memberPending)
+        Report(0, "member \"%s\" was never reported extracted", g_expansion.memberTarget);
     return !g_expansion.failed && !g_expansion.memberPending;
 }
 
-static UINT Fail(DWORD error, UINT reply)
+// Only the first failure of an expansion is reported: what follows is its
+// consequence. `what` names `object` with one %s.
+static UINT Fail(const char* what, const char* object, DWORD error, UINT reply)
 {
+    if (!g_expansion.failed) {
+        WIN32_FILE_ATTRIBUTE_DATA found;
+        if (error == kRefusedSize && GetFileAttributesExA(object, GetFileExInfoStandard, &found))
+            Report(0, "member \"%s\" is %I64u bytes on disk, the cabinet says %lu", object,
+                   (static_cast<ULONGLONG>(found.nFileSizeHigh) << 32) | found.nFileSizeLow, g_expansion.memberSize);
+        else
+            Report(error, what, object);
+    }
     g_expansion.failed = TRUE;
     g_expansion.memberFolders.Release();
     SetLastError(error);
     return reply;
 }
 
+static const char kNotExpanded[] = "member \"%s\" not expanded";
+
+static UINT Refuse(const char* member, DWORD error)
+{
+    // The reason comes first where the name itself may be long.
+    return Fail(error == ERROR_FILENAME_EXCED_RANGE ? "target path longer than 259 bytes for member \"%s\"" : kNotExpanded,
+                member, error, FILEOP_ABORT);
+}
+
 static UINT OnFileInCabinet(FILE_IN_CABINET_INFO_A* info)
 {
+    const char* name = info->NameInCabinet;
     if (g_expansion.memberPending)
-        return Fail(ERROR_INVALID_DATA, FILEOP_ABORT);
+        return Refuse(name, kRefusedOrder);
     char target[MAX_PATH] = {0};
     if (!BoundedCopy(target, MAX_PATH, g_extractBase))
-        return Fail(ERROR_FILENAME_EXCED_RANGE, FILEOP_ABORT);
-    if (!IsSafeMemberName(info->NameInCabinet, CP_ACP))
-        return Fail(ERROR_INVALID_NAME, FILEOP_ABORT);
-    if (!BoundedAppend(target, MAX_PATH, info->NameInCabinet))
-        return Fail(ERROR_FILENAME_EXCED_RANGE, FILEOP_ABORT);
+        return Refuse(name, ERROR_FILENAME_EXCED_RANGE);
+    if (!IsSafeMemberName(name, CP_ACP))
+        return Refuse(name, GetLastError());
+    if (!BoundedAppend(target, MAX_PATH, name))
+        return Refuse(name, ERROR_FILENAME_EXCED_RANGE);
 
     // The member's folder, with its trailing backslash. A safe name leaves at
     // least the backslash that ends the base, once one is set.
     const char* lastBackslash = FindLastBackslash(target, CP_ACP);
     if (lastBackslash == NULL)
-        return Fail(ERROR_PATH_NOT_FOUND, FILEOP_ABORT);
+        return Refuse(name, ERROR_PATH_NOT_FOUND);
     char folder[MAX_PATH] = {0};
     memcpy(folder, target, static_cast<size_t>(lastBackslash - target + 1));
     if (!g_expansion.memberFolders.Open(folder, g_extractBase.GetLength(), CP_ACP))
-        return Fail(ERROR_ACCESS_DENIED, FILEOP_ABORT);
+        return Refuse(name, GetLastError());
 
     // The member is written into a new file: nothing of an earlier run's
     // file survives, and a link there is never written through.
     char* expectedFinal = g_expansion.memberFinal;
-    if (!JoinFinalPath(expectedFinal, g_expansion.memberFolders.FinalPath(), lastBackslash + 1) ||
-        !RemoveLeftover(target, expectedFinal))
-        return Fail(ERROR_ACCESS_DENIED, FILEOP_ABORT);
+    if (!JoinFinalPath(expectedFinal, g_expansion.memberFolders.FinalPath(), lastBackslash + 1))
+        return Refuse(name, ERROR_FILENAME_EXCED_RANGE);
+    if (!RemoveLeftover(target, expectedFinal))
+        return Refuse(name, GetLastError());
 
     if (!BoundedCopy(info->FullTargetName, MAX_PATH, target))
-        return Fail(ERROR_FILENAME_EXCED_RANGE, FILEOP_ABORT);
+        return Refuse(name, ERROR_FILENAME_EXCED_RANGE);
     memcpy(g_expansion.memberTarget, target, sizeof(target));
     g_expansion.memberSize = info->FileSize;
     g_expansion.memberPending = TRUE;
@@ -89,14 +113,14 @@ static UINT OnFileInCabinet(FILE_IN_CABINET_INFO_A* info)
 
 static UINT OnFileExtracted(const FILEPATHS_A* paths)
 {
-    if (!g_expansion.memberPending || paths->Target == NULL ||
-        lstrcmpiA(paths->Target, g_expansion.memberTarget) != 0)
-        return Fail(ERROR_INVALID_DATA, ERROR_INVALID_DATA);
+    const char* target = paths->Target != NULL ? paths->Target : "";
+    if (!g_expansion.memberPending || lstrcmpiA(target, g_expansion.memberTarget) != 0)
+        return Fail(kNotExpanded, target, kRefusedOrder, ERROR_INVALID_DATA);
     g_expansion.memberPending = FALSE;
     if (paths->Win32Error != NO_ERROR)
-        return Fail(paths->Win32Error, paths->Win32Error);
+        return Fail(kNotExpanded, target, paths->Win32Error, paths->Win32Error);
     if (!IsIntactFile(g_expansion.memberTarget, g_expansion.memberFinal, g_expansion.memberSize))
-        return Fail(ERROR_WRITE_FAULT, ERROR_WRITE_FAULT);
+        return Fail(kNotExpanded, target, GetLastError(), ERROR_WRITE_FAULT);
     return NO_ERROR;
 }
 
@@ -107,9 +131,12 @@ UINT CALLBACK CabinetFileCallback(PVOID, UINT notification, UINT_PTR param1, UIN
         return OnFileInCabinet(reinterpret_cast<FILE_IN_CABINET_INFO_A*>(param1));
     case SPFILENOTIFY_FILEEXTRACTED:
         return OnFileExtracted(reinterpret_cast<const FILEPATHS_A*>(param1));
-    case SPFILENOTIFY_NEEDNEWCABINET:
+    case SPFILENOTIFY_NEEDNEWCABINET: {
         // The payload is one self-contained cabinet; a set is not expanded.
-        return Fail(ERROR_INVALID_DATA, ERROR_INVALID_DATA);
+        const CABINET_INFO_A* next = reinterpret_cast<const CABINET_INFO_A*>(param1);
+        return Fail("next cabinet \"%s\" not expanded", next != NULL && next->CabinetFile != NULL ? next->CabinetFile : "",
+                    kRefusedSet, ERROR_INVALID_DATA);
+    }
     default:
         return NO_ERROR;
     }
@@ -133,37 +160,56 @@ static BOOL WritePayloadFile(HINSTANCE instance, const char* payloadPath, const 
 
     TestSeam("payload-creating", payloadPath);
     CFile payload;
-    if (!payload.Create(payloadPath))
+    if (!payload.Create(payloadPath)) {
+        Report(GetLastError(), "payload file \"%s\" cannot be created", payloadPath);
         return FALSE;
+    }
     try {
         payload.Write(data, size);
-    } catch (const CFileException&) {
+    } catch (const CFileException& e) {
         payload.Close();
+        Report(e.m_error, "payload file \"%s\" cannot be written", payloadPath);
         return FALSE;
     }
     BOOL closed = payload.Close();
     TestSeam("payload-written", payloadPath);
-    return closed && IsIntactFile(payloadPath, payloadFinal, size);
+    if (!closed || !IsIntactFile(payloadPath, payloadFinal, size)) {
+        Report(GetLastError(), "payload file \"%s\" is not as written", payloadPath);
+        return FALSE;
+    }
+    return TRUE;
 }
 
 BOOL ExtractPayload(HINSTANCE instance, const char* workFolder)
 {
     CString payloadPath;
-    if (!payloadPath.Format("%s%s%s", workFolder, "\\", PAYLOAD_FILE_NAME))
+    if (!payloadPath.Format("%s%s%s", workFolder, "\\", PAYLOAD_FILE_NAME)) {
+        Report(ERROR_NOT_ENOUGH_MEMORY, "payload file path in \"%s\" cannot be formed", workFolder);
         return FALSE;
+    }
     // The installer finds exactly this payload beside it: nothing an earlier
     // run, or anyone else, left in the folder stays.
     char workFinal[kFinalPathCapacity];
     char payloadFinal[kFinalPathCapacity];
     CFileHandle work(OpenRealFolder(workFolder, NULL, workFinal));
-    if (!work.IsValid() || !RemoveFolderContents(work.Get(), workFolder, workFinal) ||
-        !JoinFinalPath(payloadFinal, workFinal, PAYLOAD_FILE_NAME) ||
+    if (!work.IsValid() || !JoinFinalPath(payloadFinal, workFinal, PAYLOAD_FILE_NAME)) {
+        Report(GetLastError(), "work folder \"%s\" cannot be opened for the expansion", workFolder);
+        return FALSE;
+    }
+    if (!RemoveFolderContents(work.Get(), workFolder, workFinal) ||
         !WritePayloadFile(instance, payloadPath, payloadFinal))
         return FALSE;
 
-    if (!g_extractBase.Format("%s\\", workFolder))
+    if (!g_extractBase.Format("%s\\", workFolder)) {
+        Report(ERROR_NOT_ENOUGH_MEMORY, "expansion base \"%s\\\" cannot be formed", workFolder);
         return FALSE;
+    }
     BeginExpansion();
     BOOL iterated = SetupIterateCabinetA(payloadPath, 0, CabinetFileCallback, NULL);
-    return EndExpansion() && iterated;
+    DWORD error = GetLastError();
+    if (!EndExpansion())
+        return FALSE;
+    if (!iterated)
+        Report(error, "cabinet \"%s\" cannot be expanded", payloadPath.GetString());
+    return iterated;
 }

@@ -1,11 +1,13 @@
 #include "WebInstallerApp.h"
 
 #include "CleanupRegistration.h"
+#include "Diagnostics.h"
 #include "FolderAccess.h"
 #include "InstallerLaunch.h"
 #include "PayloadExtraction.h"
 #include "ProductNames.h"
 #include "WorkFolder.h"
+#include "version.h"
 
 CWebInstallerApp theApp;
 
@@ -27,6 +29,10 @@ BOOL CWebInstallerApp::AcquireSingleInstanceMutex(OsKind osKind)
     const char* name = osKind == kOsKindNT4 ? MUTEX_NAME_LOCAL : MUTEX_NAME_GLOBAL;
     m_hSingleInstanceMutex = CreateMutexA(NULL, TRUE, name);
     DWORD error = GetLastError();
+    if (m_hSingleInstanceMutex == NULL)
+        Report(error, "single-instance mutex \"%s\" cannot be created", name);
+    else if (error == ERROR_ALREADY_EXISTS)
+        Report(0, "another copy is running (mutex \"%s\")", name);
     return m_hSingleInstanceMutex != NULL && error != ERROR_ALREADY_EXISTS;
 }
 
@@ -36,6 +42,7 @@ BOOL CWebInstallerApp::InitInstance()
     CWinApp::InitInstance();
 
     OsKind osKind = GetOsKind();
+    Report(0, "WebInstaller %s, host class %d", WEB_INSTALLER_VERSION, osKind);
     if (!AcquireSingleInstanceMutex(osKind))
         return FALSE;
 
@@ -43,8 +50,10 @@ BOOL CWebInstallerApp::InitInstance()
     CWorkFolder workFolder;
     if (!workFolder.Locate())
         return FALSE;
-    if (!RegisterCleanup(workFolder.Path(), osKind))
+    if (!RegisterCleanup(workFolder.Path(), osKind)) {
+        Report(GetLastError(), "clean-up command for \"%s\" cannot be stored", workFolder.Path());
         return FALSE;
+    }
     if (!workFolder.Create())
         return FALSE;
     GrantEveryoneFullAccess(workFolder.Path());

@@ -2,6 +2,7 @@
 
 #include <aclapi.h>
 
+#include "Diagnostics.h"
 #include "ProductNames.h"
 
 CWorkFolder::CWorkFolder()
@@ -12,9 +13,16 @@ CWorkFolder::CWorkFolder()
 BOOL CWorkFolder::Locate()
 {
     DWORD length = GetTempPathA(MAX_PATH, m_tempPath);
-    if (length == 0 || length >= MAX_PATH)
+    if (length == 0 || length >= MAX_PATH) {
+        Report(length == 0 ? GetLastError() : ERROR_FILENAME_EXCED_RANGE,
+               "temporary folder path cannot be read (%lu bytes, room for %u)", length, MAX_PATH - 1);
         return FALSE;
-    return m_path.Format("%s%s", m_tempPath, PRODUCT_GUID);
+    }
+    if (!m_path.Format("%s%s", m_tempPath, PRODUCT_GUID)) {
+        Report(ERROR_NOT_ENOUGH_MEMORY, "work folder path in \"%s\" cannot be formed", m_tempPath);
+        return FALSE;
+    }
+    return TRUE;
 }
 
 BOOL HasTrustedOwner(PSECURITY_DESCRIPTOR descriptor, PSID user)
@@ -40,11 +48,18 @@ static BOOL IsOwnedByTrusted(HANDLE folder)
     BOOL known = GetTokenInformation(process, TokenUser, &token, sizeof(token), &size);
     CloseHandle(process);
     PSECURITY_DESCRIPTOR descriptor = NULL;
-    if (!known || GetSecurityInfo(folder, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, NULL, NULL, NULL, NULL,
-                                  &descriptor) != ERROR_SUCCESS)
+    if (!known)
         return FALSE;
+    DWORD error = GetSecurityInfo(folder, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, NULL, NULL, NULL, NULL,
+                                  &descriptor);
+    if (error != ERROR_SUCCESS) {
+        SetLastError(error);
+        return FALSE;
+    }
     BOOL trusted = HasTrustedOwner(descriptor, token.user.User.Sid);
     LocalFree(descriptor);
+    if (!trusted)
+        SetLastError(kRefusedOwner);
     return trusted;
 }
 
@@ -55,11 +70,19 @@ BOOL CWorkFolder::Create()
     char tempFinal[kFinalPathCapacity];
     char expectedFinal[kFinalPathCapacity];
     m_temp.Reset(OpenResolvedFolder(m_tempPath, tempFinal));
-    if (!m_temp.IsValid() || !JoinFinalPath(expectedFinal, tempFinal, PRODUCT_GUID))
+    if (!m_temp.IsValid() || !JoinFinalPath(expectedFinal, tempFinal, PRODUCT_GUID)) {
+        Report(GetLastError(), "temporary folder \"%s\" refused; stopped before the grant", m_tempPath);
         return FALSE;
-    if (!CreateDirectoryA(m_path, NULL) && GetLastError() != ERROR_ALREADY_EXISTS)
+    }
+    if (!CreateDirectoryA(m_path, NULL) && GetLastError() != ERROR_ALREADY_EXISTS) {
+        Report(GetLastError(), "work folder \"%s\" cannot be created", m_path.GetString());
         return FALSE;
+    }
     char finalPath[kFinalPathCapacity];
     m_folder.Reset(OpenRealFolder(m_path, expectedFinal, finalPath));
-    return m_folder.IsValid() && IsOwnedByTrusted(m_folder.Get());
+    if (!m_folder.IsValid() || !IsOwnedByTrusted(m_folder.Get())) {
+        Report(GetLastError(), "work folder \"%s\" refused; stopped before the grant", m_path.GetString());
+        return FALSE;
+    }
+    return TRUE;
 }
