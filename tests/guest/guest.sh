@@ -1,8 +1,13 @@
 # Shared by the guest scripts: where the image is cached and how qemu starts.
 guest_here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 guest_cache=${WEB_INSTALLER_GUEST_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/webinstaller-guest}
-# The image is named after its recipe, so that a changed recipe makes a new one.
-guest_recipe=$(cat "$guest_here/image.sh" "$guest_here/guest-init" | sha256sum | cut -c1-16)
+# The Debian 12 sources of the machine's own apt configuration, one
+# "deb URI SUITE main" line each: the main, updates and security suites.
+guest_release=bookworm
+guest_sources=$(python3 "$guest_here/apt_sources.py" mirrors "$guest_release" || true)
+# The image is named after its recipe, the sources included, so that a
+# changed recipe or mirror makes a new one.
+guest_recipe=$(cat "$guest_here/image.sh" "$guest_here/guest-init" - <<<"$guest_sources" | sha256sum | cut -c1-16)
 guest_dir=$guest_cache/image-$guest_recipe
 
 # qemu 7.2's TCG with SMAP makes 32-bit Wine's context switch oops the guest

@@ -3,8 +3,9 @@
 # 32-bit Wine, on a kernel that cannot run 32-bit processes itself: a Debian 12
 # i386 system from Debian's packages, its kernel and an initrd, provisioned
 # in a first boot under qemu (packages configured, locale made, a Wine
-# prefix template made). Prints the folder of the cached image; rebuilds it
-# only when its recipe (this folder's files) changes.
+# prefix template made). The packages come from the Debian mirror that the
+# machine's apt is configured with. Prints the folder of the cached image;
+# rebuilds it only when its recipe (image.sh, guest-init, the sources) changes.
 set -euo pipefail
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 source "$here/guest.sh"
@@ -21,19 +22,35 @@ packages=(
     util-linux mount passwd procps e2fsprogs kmod busybox-static linux-image-686
     python3 cmake locales wine wine32
 )
-# The unpacked packages are kept while the package list stays the same, so
-# that an interrupted or changed build does not download them again.
-stage=$guest_cache/unpacked-$(echo "${packages[*]}" | sha256sum | cut -c1-16)
+[ -n "$guest_sources" ] || {
+    say "apt's sources (/etc/apt) name no Debian $guest_release mirror with the main component"
+    exit 1
+}
+# The unpacked packages are kept while the package list and the sources stay
+# the same, so that an interrupted or changed build does not download them again.
+stage=$guest_cache/unpacked-$(echo "${packages[*]}" "$guest_sources" | sha256sum | cut -c1-16)
 find "$guest_cache" -mindepth 1 -maxdepth 1 -name 'unpacked-*' ! -path "$stage" -exec rm -rf {} + 2>/dev/null || true
 mkdir -p "$stage"
-if [ ! -f "$stage/unpacked" ]; then
-    say "unpacking Debian 12 i386 packages (about 2 minutes)"
+# The packages stay in the image: their maintainer scripts are i386 programs,
+# run in the first boot.
+unpack() {
     rm -rf "$stage/root"
-    # The packages stay in the image: their maintainer scripts are i386
-    # programs, run in the first boot.
-    mmdebstrap --quiet --variant=extract --architectures=i386 --skip=cleanup/apt/cache \
-        --include="$(IFS=,; echo "${packages[*]}")" \
-        bookworm "$stage/root" http://deb.debian.org/debian >&2
+    mmdebstrap --variant=extract --architectures=i386 --skip=cleanup/apt/cache \
+        --include="$(IFS=,; echo "${packages[*]}")" "$guest_release" "$stage/root" "$@" 2>&1 |
+        tee "$stage/unpack.log" >&2
+    return "${PIPESTATUS[0]}"
+}
+if [ ! -f "$stage/unpacked" ]; then
+    say "unpacking Debian 12 i386 packages from the machine's apt sources (about 2 minutes)"
+    mapfile -t sources <<<"$guest_sources"
+    if ! unpack "${sources[@]}"; then
+        # The security suite's index can be mid-sync for days; a test guest
+        # does without security updates.
+        mapfile -t sources < <(grep -v -- " $guest_release-security " <<<"$guest_sources")
+        grep -qE "^(Err:|E:|W:).*[ /]$guest_release-security[ /]" "$stage/unpack.log" && [ ${#sources[@]} -gt 0 ] || exit 1
+        say "the $guest_release-security suite failed; unpacking again from the main and updates suites only"
+        unpack "${sources[@]}"
+    fi
     touch "$stage/unpacked"
 fi
 say "$(ls "$stage/root/var/cache/apt/archives/"*.deb | wc -l) packages unpacked"
