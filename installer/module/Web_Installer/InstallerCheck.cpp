@@ -8,7 +8,9 @@
 #include "NoFollow.h"
 #include "ProductNames.h"
 
-BOOL DigestOfFile(HANDLE file, BYTE* digest)
+// The SHA-256 of what `file` holds from its current position to its end,
+// through the system's own cryptographic provider.
+static BOOL DigestOfFile(HANDLE file, BYTE* digest)
 {
     HCRYPTPROV provider = 0;
     if (!CryptAcquireContextA(&provider, NULL, NULL, PROV_RSA_AES, CRYPT_VERIFYCONTEXT | CRYPT_SILENT))

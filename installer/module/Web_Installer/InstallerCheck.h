@@ -4,10 +4,6 @@
 
 const DWORD kDigestSize = 32;
 
-// The SHA-256 of what `file` holds from its current position to its end,
-// through the system's own cryptographic provider.
-BOOL DigestOfFile(HANDLE file, BYTE* digest);
-
 // Opens the expanded installer `name` in `folder` for reading, sharing read
 // access only, so that nobody can change it while the handle is held, and
 // checks that it is the program that was packed: a regular file, not a link,
