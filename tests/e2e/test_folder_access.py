@@ -7,7 +7,8 @@ folder's mode shows whether a grant took effect, and Wine's relay trace of
 the program's own calls shows when the grant ran and what it returned. The
 contents of the DACL are checked by the unit tests on in-memory descriptors.
 The same trace shows that the installer's process handle, once waited on, is
-closed.
+closed, and that advapi32 comes from the system folder by its full path: the
+32-bit one, which under WOW64 is not system32.
 """
 import os
 import re
@@ -17,10 +18,10 @@ import sys
 import unittest
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "wine"))
-from winehost import DEMO_MARKER, QUIET_DEBUG, Prefix, bootstrapper  # noqa: E402
+from winehost import DEMO_MARKER, QUIET_DEBUG, SYSTEM_FOLDER, Prefix, bootstrapper  # noqa: E402
 
-TRACED = ("advapi32.SetFileSecurityA", "setupapi.SetupIterateCabinetA", "shell32.ShellExecuteExA",
-          "kernel32.WaitForSingleObject", "kernel32.CloseHandle")
+TRACED = ("kernel32.LoadLibraryA", "advapi32.SetFileSecurityA", "setupapi.SetupIterateCabinetA",
+          "shell32.ShellExecuteExA", "kernel32.WaitForSingleObject", "kernel32.CloseHandle")
 CALL = re.compile(r'^(\w+):Call (\w+)\.(\w+)\(([0-9a-f]+)(?: "((?:[^"\\]|\\.)*)")?')
 RET = re.compile(r"^(\w+):Ret  \w+\.(\w+)\(\) retval=([0-9a-f]+)")
 
@@ -79,6 +80,9 @@ class FolderAccess(unittest.TestCase):
         self.assertTrue(steps[1][1].lower().startswith(folder.lower() + "\\"))
         self.assertNotEqual(0, steps[1][2])
         self.assertTrue(os.path.exists(os.path.join(self.prefix.work_folder, DEMO_MARKER)))
+
+        loads = [c[1].lower() for c in calls if c[0] == "LoadLibraryA" and "advapi32" in c[1].lower()]
+        self.assertEqual([f"c:\\windows\\{SYSTEM_FOLDER}\\advapi32.dll"] * 2, loads, "one load for each grant")
 
         names = [c[0] for c in calls]
         wait = names.index("WaitForSingleObject", names.index("ShellExecuteExA"))

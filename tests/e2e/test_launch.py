@@ -9,8 +9,8 @@ import time
 import unittest
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "wine"))
-from winehost import (CLEANUP_VALUE, INSTALLER, MUTEX_GLOBAL, PAYLOAD_FILE, RUNONCE_SUBKEY,  # noqa: E402
-                      PrefixTest, assert_stopped, bootstrapper, helper, tree, wait_for)
+from winehost import (CLEANUP_VALUE, CONFIG, DEMO_MARKER, INSTALLER, MUTEX_GLOBAL, PAYLOAD_FILE,  # noqa: E402
+                      RUNONCE_SUBKEY, PrefixTest, assert_stopped, bootstrapper, helper, tree, wait_for)
 
 # Written by the stand-in installers (tests/helpers/launch_*_gui.cpp).
 LOG = "launch-log.txt"
@@ -142,6 +142,13 @@ class Launch(PrefixTest):
         self.assertTrue(command.endswith(b"\x00"), command)
         self.assertEqual(sorted([PAYLOAD_FILE, INSTALLER, LOG, RELEASE] + DATA_FILES),
                          tree(self.prefix.work_folder))
+
+    def test_a_64bit_installer_is_started_and_waited_for_on_64bit_windows(self):
+        if CONFIG == "win32":
+            self.skipTest("32-bit Windows cannot start a 64-bit installer")
+        result = self.run_bootstrapper("launch_64bit_installer")
+        self.assertRegex(result.stop, r"^installer started \(process \d+\); it ended with exit code 0$")
+        self.assertTrue(os.path.exists(os.path.join(self.prefix.work_folder, DEMO_MARKER)))
 
     def test_payloads_without_the_packed_installer_end_the_run_at_once(self):
         for variant, files, reason in (

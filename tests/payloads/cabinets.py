@@ -6,7 +6,7 @@ of name -> function(context, path) that writes the cabinet to `path`. The
 installer's digest goes beside it, as the product build makes it; a function
 may return other bytes to embed as the digest instead.
   cabinets.py --list                      names, one a line
-  cabinets.py --out DIR --helpers BIN --demo-installer EXE
+  cabinets.py --out DIR --helpers BIN --demo-installer EXE --demo-installer-64 EXE
                                           writes DIR/<name>/payload/payload.cab
                                           and installer.sha256 beside it
 """
@@ -40,9 +40,10 @@ def load_sets():
 
 
 class Context:
-    def __init__(self, helpers, demo_installer):
+    def __init__(self, helpers, demo_installer, demo_installer_64):
         self.helpers = helpers
         self.demo_installer = demo_installer
+        self.demo_installer_64 = demo_installer_64
 
     def helper(self, name):
         return os.path.join(self.helpers, name + ".exe")
@@ -54,13 +55,14 @@ def main():
     parser.add_argument("--out")
     parser.add_argument("--helpers")
     parser.add_argument("--demo-installer")
+    parser.add_argument("--demo-installer-64")
     args = parser.parse_args()
     cabinets = load_sets()
     if args.list:
         for name in sorted(cabinets):
             print(name)
         return
-    context = Context(args.helpers, args.demo_installer)
+    context = Context(args.helpers, args.demo_installer, args.demo_installer_64)
     for name, build in sorted(cabinets.items()):
         target = os.path.join(args.out, name, "payload", "payload.cab")
         os.makedirs(os.path.dirname(target), exist_ok=True)

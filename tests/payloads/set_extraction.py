@@ -11,6 +11,7 @@ import tempfile
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import cabwriter  # noqa: E402
 from cabwriter import Member  # noqa: E402
+from cabfile import read as read_cabinet  # noqa: E402
 
 INSTALLER = "QVLM_Management_Inst.exe"
 
@@ -133,6 +134,17 @@ def flip_byte_at(data, at):
     return data[:at] + bytes([data[at] ^ 0xFF]) + data[at + 1:]
 
 
+def flip_inside_big(context, data):
+    """Inverts the middle byte of the first data block that holds nothing
+    but big.dat, leaving the block's checksum as it was: a reader that checks
+    the checksums the cabinet carries must refuse that block, wherever the
+    installer before it ends."""
+    first = -(-len(installer(context).data) // cabwriter.BLOCK_SIZE)
+    block = read_cabinet(data).folders[0].blocks[first]
+    assert block.checksum != 0
+    return flip_byte_at(data, block.data_start + block.size // 2)
+
+
 def next_cabinet_set(context):
     """(first, second) cabinets of a set; the big member spans the two."""
     return cabwriter.build_set(with_big(context), split_block=3, names=(b"CDInst.cab", b"CDInst2.cab"))
@@ -151,7 +163,7 @@ CABINETS = {
     "extract_empty": lambda c, p: cabwriter.write(p, b""),
     "extract_not_a_cabinet": lambda c, p: cabwriter.write(p, b"This is a text file, not a cabinet.\r\n" * 8),
     "extract_truncated": lambda c, p: damaged_mszip(c, p, lambda d: d[:len(d) * 3 // 4]),
-    "extract_corrupt_mszip": lambda c, p: damaged_mszip(c, p, lambda d: flip_byte_at(d, len(d) * 3 // 4)),
+    "extract_corrupt_mszip": lambda c, p: damaged_mszip(c, p, lambda d: flip_inside_big(c, d)),
     "extract_corrupt_stored": lambda c, p: cabwriter.write(
         p, cabwriter.build(with_big(c), flip_data_byte=(3, 100))),
     "extract_bad_checksum": lambda c, p: cabwriter.write(p, cabwriter.build(with_big(c), bad_checksum_block=3)),

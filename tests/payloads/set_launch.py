@@ -45,6 +45,7 @@ CABINETS = {
     "launch_waiting": lambda context, path: pack(path, context.helper("launch_waiter_gui")),
     "launch_spawner": lambda context, path: pack(path, context.helper("launch_spawner_gui"),
                                                  [("waiter.exe", context.helper("launch_waiter_gui"))]),
+    "launch_64bit_installer": lambda context, path: pack(path, context.demo_installer_64),
     "launch_no_installer": lambda context, path: pack(path),
     # Built with the digest of another program, as if the installer had been
     # replaced after the build.
