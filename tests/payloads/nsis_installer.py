@@ -4,9 +4,11 @@ that want what a product ships rather than a stand-in.
 It runs silently and elevated: it installs PRODUCT_FILE into
 $PROGRAMFILES\\<product>, copies the data member DATA_MEMBER that it finds
 in its own folder into the same place (and ends with exit code
-MISSING_DATA_EXIT_CODE when that member is not there), writes an uninstaller
-and the uninstall entry under HKLM\\UNINSTALL_KEY\\<product>. As a 32-bit
-program it writes that key into the 32-bit view of the registry.
+MISSING_DATA_EXIT_CODE, installing nothing, when that member is not there),
+writes UNINSTALLER there and the uninstall entry HKLM\\UNINSTALL_PARENT\\<product>
+(UNINSTALL_KEY for PRODUCT). As a 32-bit program under WOW64 it installs
+into "Program Files (x86)" and its key lands in the 32-bit view
+(Software\\Wow6432Node\\...).
 """
 import os
 import shutil
@@ -19,8 +21,11 @@ PRODUCT_CONTENT = b"QVLM Toolkit Demo 1.0\r\n"
 DATA_MEMBER = "InstData\\setup.ini"
 DATA_CONTENT = b"[Setup]\r\nEdition=Demo\r\n"
 DATA_FILE = "setup.ini"
+# What the install folder holds besides UNINSTALLER.
+INSTALLED_FILES = {PRODUCT_FILE: PRODUCT_CONTENT, DATA_FILE: DATA_CONTENT}
 UNINSTALLER = "uninstall.exe"
-UNINSTALL_KEY = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall"
+UNINSTALL_PARENT = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall"
+UNINSTALL_KEY = f"{UNINSTALL_PARENT}\\{PRODUCT}"
 MISSING_DATA_EXIT_CODE = 3
 
 SCRIPT = r"""Unicode true
@@ -30,7 +35,7 @@ InstallDir "$PROGRAMFILES\{product}"
 RequestExecutionLevel admin
 SilentInstall silent
 XPStyle {xp_style}
-!define UNINSTALL_KEY "{uninstall_key}\{product}"
+!define UNINSTALL_KEY "{uninstall_parent}\{product}"
 
 Section
   IfFileExists "$EXEDIR\{data_member}" +3
@@ -69,7 +74,7 @@ def build(out_exe, xp_style=False, product=PRODUCT):
         script = os.path.join(stage, "installer.nsi")
         with open(script, "w", encoding="utf-8") as f:
             f.write(SCRIPT.format(product=product, out_exe=os.path.abspath(out_exe),
-                                  xp_style="on" if xp_style else "off", uninstall_key=UNINSTALL_KEY,
+                                  xp_style="on" if xp_style else "off", uninstall_parent=UNINSTALL_PARENT,
                                   data_member=DATA_MEMBER, data_file=DATA_FILE, product_file=PRODUCT_FILE,
                                   uninstaller=UNINSTALLER, missing_exit=MISSING_DATA_EXIT_CODE))
         result = subprocess.run(["makensis", "-V2", "-INPUTCHARSET", "UTF8", script], cwd=stage,
