@@ -7,8 +7,10 @@ the exit status is 1 when there is any.
 
 With --digest, the SHA-256 of the installer is written to a file, for the
 bootstrapper to embed and check before it launches the installer. An
-installer open to DLL planting (it imports a DLL that is not a KnownDLL and
-does not restrict its imports to the system folder) gets a warning.
+installer open to DLL planting gets a warning: it imports a DLL that is not a
+KnownDLL, nor bound by its manifest to an assembly of Windows, and does not
+restrict its imports to the system folder; or it embeds no manifest, so that
+one planted beside it is read.
 
 Member names reach the system as bytes of the target's ANSI code page. A name
 stored with the UTF-8 attribute (0x80) is only accepted when it is plain
@@ -20,6 +22,7 @@ import codecs
 import os
 import sys
 import zlib
+from xml.etree import ElementTree
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import cabfile  # noqa: E402
@@ -48,6 +51,13 @@ KNOWN_DLLS = {
     "normaliz.dll", "nsi.dll", "ntdll.dll", "ole32.dll", "oleaut32.dll", "psapi.dll", "rpcrt4.dll", "sechost.dll",
     "setupapi.dll", "shcore.dll", "shell32.dll", "shlwapi.dll", "user32.dll", "wldap32.dll", "ws2_32.dll"}
 LOAD_LIBRARY_SEARCH_SYSTEM32 = 0x800
+RT_MANIFEST = 24
+CREATEPROCESS_MANIFEST = 1
+ASM_V1 = "{urn:schemas-microsoft-com:asm.v1}"
+MICROSOFT_PUBLIC_KEY = "6595b64144ccf1df"
+# Assemblies of Windows, which the loader takes from WinSxS for a program
+# whose manifest names them, and the DLLs they carry.
+SYSTEM_ASSEMBLIES = {"Microsoft.Windows.Common-Controls": {"comctl32.dll"}}
 
 
 class Report:
@@ -236,29 +246,89 @@ def check_members(cabinet, expanded, codec, code_page, temp_length, report):
     return longest
 
 
-def planting_warning(installer):
-    """A warning when the installer's static imports can be planted beside
-    it, or None."""
+def embedded_manifest(pe):
+    """The manifest Windows makes the process's activation context from
+    (RT_MANIFEST, ID 1), or None."""
+    for kind in getattr(getattr(pe, "DIRECTORY_ENTRY_RESOURCE", None), "entries", []):
+        if kind.id != RT_MANIFEST:
+            continue
+        for name in kind.directory.entries:
+            if name.id == CREATEPROCESS_MANIFEST and name.directory.entries:
+                data = name.directory.entries[0].data.struct
+                return pe.get_data(data.OffsetToData, data.Size)
+    return None
+
+
+def bound_dlls(manifest):
+    """The DLLs that `manifest` binds to system assemblies. Raises ValueError
+    when it is not a manifest Windows can read."""
+    if manifest.startswith((codecs.BOM_UTF16_LE, codecs.BOM_UTF16_BE)):
+        try:
+            manifest = manifest.decode("utf-16")
+        except UnicodeDecodeError as e:
+            raise ValueError(e)
+        blank = " \t\r\n\0"
+    else:
+        manifest = manifest.removeprefix(codecs.BOM_UTF8)
+        blank = b" \t\r\n\0"
+    try:
+        root = ElementTree.fromstring(manifest.strip(blank))
+    except ElementTree.ParseError as e:
+        raise ValueError(e)
+    if root.tag != ASM_V1 + "assembly":
+        raise ValueError(f"the root element is {root.tag}, not assembly in namespace {ASM_V1[1:-1]}")
+    dlls = set()
+    # Without Microsoft's key the assembly is a private one, looked for in
+    # the program's folder.
+    for identity in root.iterfind(f"{ASM_V1}dependency/{ASM_V1}dependentAssembly/{ASM_V1}assemblyIdentity"):
+        if identity.get("publicKeyToken", "").lower() == MICROSOFT_PUBLIC_KEY:
+            name = identity.get("name", "").lower()
+            dlls.update(*(provided for assembly, provided in SYSTEM_ASSEMBLIES.items() if assembly.lower() == name))
+    return dlls
+
+
+def planting_warnings(installer):
+    """Warnings about the ways files planted beside the installer get
+    loaded by it: a manifest read from its folder, and static imports."""
     try:
         import pefile
     except ImportError:
-        return "python3-pefile is not installed: the installer's imports were not checked"
+        return ["python3-pefile is not installed: the installer's imports and manifest were not checked"]
     try:
         pe = pefile.PE(data=installer, fast_load=True)
         pe.parse_data_directories(directories=[pefile.DIRECTORY_ENTRY["IMAGE_DIRECTORY_ENTRY_IMPORT"],
-                                               pefile.DIRECTORY_ENTRY["IMAGE_DIRECTORY_ENTRY_LOAD_CONFIG"]])
+                                               pefile.DIRECTORY_ENTRY["IMAGE_DIRECTORY_ENTRY_LOAD_CONFIG"],
+                                               pefile.DIRECTORY_ENTRY["IMAGE_DIRECTORY_ENTRY_RESOURCE"]])
+        manifest = embedded_manifest(pe)
     except pefile.PEFormatError as e:
-        return f"{INSTALLER} is not a Windows program ({e})"
+        return [f"{INSTALLER} is not a Windows program ({e})"]
+    warnings = []
+    bound = set()
+    if manifest is None:
+        warnings.append(f"{INSTALLER} embeds no manifest, so Windows reads {INSTALLER}.manifest from the installer's "
+                        f"folder; anyone who can write there can plant one that redirects its DLLs. Embed a manifest "
+                        f"(resource type 24, ID 1)")
+    else:
+        try:
+            bound = bound_dlls(manifest)
+        except ValueError as e:
+            warnings.append(f"{INSTALLER}'s embedded manifest does not parse ({e}): Windows does not start a program "
+                            f"whose manifest it cannot read, and no DLL was taken as bound to a system assembly")
     dlls = sorted({entry.dll.decode("ascii", "replace").lower() for entry in getattr(pe, "DIRECTORY_ENTRY_IMPORT", [])})
-    exposed = [d for d in dlls if d not in KNOWN_DLLS and not d.startswith(("api-ms-win-", "ext-ms-"))]
+    exposed = [d for d in dlls
+               if d not in KNOWN_DLLS and d not in bound and not d.startswith(("api-ms-win-", "ext-ms-"))]
     config = getattr(pe, "DIRECTORY_ENTRY_LOAD_CONFIG", None)
     # Older pefile releases call the field by its former name.
     flags = getattr(config.struct, "DependentLoadFlags", getattr(config.struct, "Reserved1", 0)) if config else 0
-    if not exposed or flags & LOAD_LIBRARY_SEARCH_SYSTEM32:
-        return None
-    return (f"{INSTALLER} imports {', '.join(exposed)}, which Windows looks for in the installer's folder first; "
-            f"anyone who can write there can plant them. Link it with /DEPENDENTLOADFLAG:0x800 so that its imports "
-            f"come from the system folder only, and delay-load or fully qualify everything else")
+    if exposed and not flags & LOAD_LIBRARY_SEARCH_SYSTEM32:
+        hint = "".join(f"; {', '.join(sorted(provided & set(exposed)))} comes from the system too when its manifest "
+                       f"depends on the assembly {assembly}"
+                       for assembly, provided in SYSTEM_ASSEMBLIES.items() if provided & set(exposed))
+        warnings.append(f"{INSTALLER} imports {', '.join(exposed)}, which Windows looks for in the installer's folder "
+                        f"first; anyone who can write there can plant them. Link it with /DEPENDENTLOADFLAG:0x800 so "
+                        f"that its imports come from the system folder only, and delay-load or fully qualify "
+                        f"everything else{hint}")
+    return warnings
 
 
 def check(path, code_page, temp_length):
@@ -304,8 +374,7 @@ def main():
         print(f"check_payload: {level}longest target path is {length} bytes, for \"{name}\" with a temporary "
               f"folder of {args.temp_folder_length} bytes: {margin} bytes to spare of {MAX_TARGET}")
     if installer is not None:
-        warning = planting_warning(installer)
-        if warning:
+        for warning in planting_warnings(installer):
             print(f"check_payload: warning: {warning}")
     if args.digest:
         with open(args.digest, "wb") as f:

@@ -2,6 +2,7 @@
 check that stops the build, one broken cabinet for each rule."""
 import hashlib
 import os
+import re
 import struct
 import subprocess
 import sys
@@ -14,6 +15,8 @@ sys.path.insert(0, TOOLS)
 import cabfile  # noqa: E402
 sys.path.insert(0, os.path.join(SOURCE_DIR, "tests", "payloads"))
 import cabwriter  # noqa: E402
+import nsis_installer  # noqa: E402
+import set_toolkit  # noqa: E402
 from support import BuildError, build  # noqa: E402
 
 INSTALLER = "QVLM_Management_Inst.exe"
@@ -157,12 +160,39 @@ class GoodCabinets(CabinetCase):
 
 
 # A small installer importing version.dll, which is not a KnownDLL; the
-# marker reserves room for a load configuration (GNU ld writes none).
+# marker reserves room for a load configuration (GNU ld writes none). It
+# embeds no manifest.
 PLANTABLE_SOURCE = r"""
 #include <windows.h>
 __attribute__((used)) const char load_config[72] = "LOAD CONFIGURATION";
 int WINAPI WinMain(HINSTANCE i, HINSTANCE p, LPSTR c, int s) { return GetFileVersionInfoSizeA(c, NULL); }
 """
+COMMON_CONTROLS = (b'<dependency><dependentAssembly><assemblyIdentity type="win32" '
+                   b'name="Microsoft.Windows.Common-Controls" version="6.0.0.0" processorArchitecture="*"%s '
+                   b'language="*"/></dependentAssembly></dependency>')
+MICROSOFT_KEY = b' publicKeyToken="6595b64144ccf1df"'
+# Manifests for an installer that imports comctl32.dll, and whether they bind it to the system's copy.
+MANIFESTS = {
+    "BOM, blank lines, prefixed namespace": (
+        b'\xef\xbb\xbf\r\n  <?xml version="1.0" encoding="UTF-8"?><asmv1:assembly '
+        b'xmlns:asmv1="urn:schemas-microsoft-com:asm.v1" manifestVersion="1.0">' +
+        (COMMON_CONTROLS % MICROSOFT_KEY).replace(b"<", b"<asmv1:").replace(b"<asmv1:/", b"</asmv1:") +
+        b"</asmv1:assembly>\r\n\0\0", True),
+    "UTF-16, name in other case": (
+        ('<?xml version="1.0" encoding="UTF-16"?><assembly xmlns="urn:schemas-microsoft-com:asm.v1" '
+         'manifestVersion="1.0">' + (COMMON_CONTROLS % MICROSOFT_KEY).decode().replace("Microsoft", "MICROSOFT") +
+         "</assembly>").encode("utf-16"), True),
+    "private assembly (no public key)": (
+        b'<assembly xmlns="urn:schemas-microsoft-com:asm.v1" manifestVersion="1.0">' + COMMON_CONTROLS % b"" +
+        b"</assembly>", False),
+    "dependency outside the namespace": (
+        b'<assembly xmlns="urn:schemas-microsoft-com:asm.v1" manifestVersion="1.0">' +
+        (COMMON_CONTROLS % MICROSOFT_KEY).replace(b"<dependency>", b"<dependency xmlns=''>") + b"</assembly>", False),
+}
+BROKEN_MANIFESTS = {
+    "not well-formed": b'<assembly xmlns="urn:schemas-microsoft-com:asm.v1"><dependency></assembly>',
+    "no namespace": b"<assembly>" + COMMON_CONTROLS % MICROSOFT_KEY + b"</assembly>",
+}
 
 
 def with_dependent_load_flags(exe, flags):
@@ -173,6 +203,20 @@ def with_dependent_load_flags(exe, flags):
     directory = pe.OPTIONAL_HEADER.DATA_DIRECTORY[pefile.DIRECTORY_ENTRY["IMAGE_DIRECTORY_ENTRY_LOAD_CONFIG"]]
     directory.VirtualAddress, directory.Size = pe.get_rva_from_offset(at), 72
     pe.set_bytes_at_offset(at, struct.pack("<I50xH16x", 72, flags))
+    return bytes(pe.write())
+
+
+def with_manifest(exe, manifest, resource_id=1):
+    """`exe` with `manifest` in place of its embedded one, which it must fit
+    into, under the ID `resource_id`."""
+    import pefile
+    pe = pefile.PE(data=exe)
+    kind = next(entry for entry in pe.DIRECTORY_ENTRY_RESOURCE.entries if entry.id == 24)
+    kind.directory.entries[0].struct.Name = resource_id
+    data = kind.directory.entries[0].directory.entries[0].data.struct
+    assert len(manifest) <= data.Size
+    pe.set_bytes_at_rva(data.OffsetToData, manifest)
+    data.Size = len(manifest)
     return bytes(pe.write())
 
 
@@ -197,13 +241,51 @@ class InstallerChecks(CabinetCase):
         subprocess.run(["i686-w64-mingw32-gcc", "-O2", "-s", "-mwindows", source, "-lversion", "-o", exe], check=True)
         with open(exe, "rb") as f:
             plain = f.read()
-        for flags, warned in ((None, True), (0x200, True), (0x800, False)):
-            with self.subTest(flags=flags):
-                installer = plain if flags is None else with_dependent_load_flags(plain, flags)
+        nsis = {}
+        for xp_style in (False, True):
+            nsis_installer.build(self.path("nsis.exe"), xp_style=xp_style)
+            with open(self.path("nsis.exe"), "rb") as f:
+                nsis[xp_style] = f.read()
+        # (installer, DLLs named as open to planting, warned of a missing manifest, of one that does not parse)
+        cases = {
+            "MinGW": (plain, "version.dll", True, False),
+            "MinGW, DependentLoadFlags 0x200": (with_dependent_load_flags(plain, 0x200), "version.dll", True, False),
+            "MinGW, DependentLoadFlags 0x800": (with_dependent_load_flags(plain, 0x800), None, True, False),
+            "NSIS, XPStyle off": (nsis[False], "comctl32.dll", False, False),
+            "NSIS, XPStyle on": (nsis[True], None, False, False),
+        }
+        for label, (manifest, binds) in MANIFESTS.items():
+            cases[f"NSIS, manifest: {label}"] = (with_manifest(nsis[False], manifest),
+                                                 None if binds else "comctl32.dll", False, False)
+        # ID 2 is the manifest of a DLL: Windows reads the process's from beside the program then.
+        isolation = with_manifest(nsis[True], MANIFESTS["BOM, blank lines, prefixed namespace"][0], resource_id=2)
+        cases["NSIS, manifest under ID 2"] = (isolation, "comctl32.dll", True, False)
+        for label, manifest in BROKEN_MANIFESTS.items():
+            cases[f"NSIS, manifest: {label}"] = (with_manifest(nsis[True], manifest), "comctl32.dll", False, True)
+        for label, (installer, dlls, no_manifest, unparsed) in cases.items():
+            with self.subTest(label):
                 result = self.check(self.cabinet({INSTALLER: installer}))
                 self.assertEqual(0, result.returncode, result.stderr)
-                warning = "imports version.dll" in result.stdout and "/DEPENDENTLOADFLAG:0x800" in result.stdout
-                self.assertEqual(warned, warning, result.stdout)
+                warnings = re.findall(r"^check_payload: warning: (.*)$", result.stdout, re.M)
+                imports = [re.match(r"\S+ imports (.*?), which .*/DEPENDENTLOADFLAG:0x800", line) for line in warnings]
+                imports = [match[1] for match in imports if match]
+                self.assertEqual([dlls] if dlls else [], imports, result.stdout)
+                self.assertEqual(no_manifest, any(f"so Windows reads {INSTALLER}.manifest from" in line
+                                                  for line in warnings), result.stdout)
+                self.assertEqual(unparsed, any("embedded manifest does not parse" in line for line in warnings),
+                                 result.stdout)
+                self.assertEqual(len(imports) + no_manifest + unparsed, len(warnings), result.stdout)
+
+    def test_a_real_installer_with_its_data_passes_without_a_planting_warning(self):
+        path = self.path("toolkit.cab")
+        set_toolkit.CABINETS["toolkit_nsis"](None, path)
+        with open(path, "rb") as f:
+            data = f.read()
+        self.assertEqual([INSTALLER.encode(), nsis_installer.DATA_MEMBER.encode()],
+                         [member.name for member in cabfile.read(data).members])
+        result = self.check(data)
+        self.assertEqual(0, result.returncode, result.stderr)
+        self.assertNotIn("warning", result.stdout)
 
 
 class BrokenCabinets(CabinetCase):
