@@ -9,6 +9,8 @@ import time
 import unittest
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "wine"))
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "payloads"))
+import nsis_installer as nsis  # noqa: E402
 from winehost import (CLEANUP_VALUE, CONFIG, DEMO_MARKER, INSTALLER, MUTEX_GLOBAL, PAYLOAD_FILE,  # noqa: E402
                       RUNONCE_SUBKEY, PrefixTest, assert_stopped, bootstrapper, helper, tree, wait_for)
 
@@ -149,6 +151,25 @@ class Launch(PrefixTest):
         result = self.run_bootstrapper("launch_64bit_installer")
         self.assertRegex(result.stop, r"^installer started \(process \d+\); it ended with exit code 0$")
         self.assertTrue(os.path.exists(os.path.join(self.prefix.work_folder, DEMO_MARKER)))
+
+    def test_an_installer_made_with_a_real_toolkit_installs_the_product(self):
+        if CONFIG == "win64":
+            self.skipTest("the x86-64 stand-in has no 32-bit Wine to run a 32-bit installer")
+        result = self.run_bootstrapper("toolkit_nsis")
+        self.assertRegex(result.stop, r"^installer started \(process \d+\); it ended with exit code 0$")
+        # 64-bit Windows gives a 32-bit installer its own Program Files and
+        # registry view.
+        program_files = "Program Files (x86)" if CONFIG == "wow64" else "Program Files"
+        installed = os.path.join(self.prefix.path, "drive_c", program_files, nsis.PRODUCT)
+        for name, content in nsis.INSTALLED_FILES.items():
+            with open(os.path.join(installed, name), "rb") as f:
+                self.assertEqual(content, f.read(), name)
+        key = "HKLM\\" + nsis.UNINSTALL_KEY
+        view32 = self.prefix.reg("query", key, "/v", "DisplayName", "/reg:32")
+        self.assertEqual(0, view32.returncode, view32.output)
+        self.assertIn(nsis.PRODUCT, view32.output)
+        if CONFIG == "wow64":
+            self.assertNotEqual(0, self.prefix.reg("query", key, "/reg:64").returncode, "in the 64-bit view")
 
     def test_payloads_without_the_packed_installer_end_the_run_at_once(self):
         for variant, files, reason in (
