@@ -1,24 +1,33 @@
 #include "TestSeam.h"
 
 #include <windows.h>
+#include <stdlib.h>
 #include <string.h>
 
 #include "NoFollow.h"
 
-// WEB_INSTALLER_TEST_SEAM=<point>:<action> acts on `path` when the run
-// passes <point>. Actions:
+// WEB_INSTALLER_TEST_SEAM=<point>:<action>. The action when the run passes
+// <point>, or NULL.
+static const char* ActionAt(const char* point, char* setting)
+{
+    DWORD length = GetEnvironmentVariableA("WEB_INSTALLER_TEST_SEAM", setting, MAX_PATH);
+    size_t pointLength = strlen(point);
+    if (length == 0 || length >= MAX_PATH || strncmp(setting, point, pointLength) != 0 ||
+        setting[pointLength] != ':')
+        return NULL;
+    return setting + pointLength + 1;
+}
+
+// Actions on `path`:
 //   append  adds bytes at the end of the file, which keeps a cabinet
 //           readable while changing its size
 //   plant   creates a file there, as another program racing the run would
 void TestSeam(const char* point, const char* path)
 {
     char setting[MAX_PATH];
-    DWORD length = GetEnvironmentVariableA("WEB_INSTALLER_TEST_SEAM", setting, MAX_PATH);
-    size_t pointLength = strlen(point);
-    if (length == 0 || length >= MAX_PATH || strncmp(setting, point, pointLength) != 0 ||
-        setting[pointLength] != ':')
+    const char* action = ActionAt(point, setting);
+    if (action == NULL)
         return;
-    const char* action = setting + pointLength + 1;
     if (strcmp(action, "append") == 0) {
         CFileHandle file(CreateFileA(path, FILE_APPEND_DATA, 0, NULL, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL));
         static const char kTail[] = "appended after the write";
@@ -36,4 +45,26 @@ void TestSeam(const char* point, const char* path)
     }
     // A seam that cannot do what the test asked must not pass for one that did.
     ExitProcess(3);
+}
+
+static LONG g_pieces;
+
+// write-piece:<bytes> caps every piece of a write at that many bytes.
+DWORD TestSeamPiece(DWORD piece)
+{
+    char setting[MAX_PATH];
+    const char* action = ActionAt("write-piece", setting);
+    if (action == NULL)
+        return piece;
+    char* end = NULL;
+    unsigned long cap = strtoul(action, &end, 10);
+    if (cap == 0 || *end != '\0')
+        ExitProcess(3);
+    ++g_pieces;
+    return piece < cap ? piece : static_cast<DWORD>(cap);
+}
+
+LONG TestSeamPieces()
+{
+    return g_pieces;
 }
