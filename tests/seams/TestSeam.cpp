@@ -22,6 +22,8 @@ static const char* ActionAt(const char* point, char* setting)
 //   append  adds bytes at the end of the file, which keeps a cabinet
 //           readable while changing its size
 //   plant   creates a file there, as another program racing the run would
+//   signal  sets the event "WebInstallerTestSeam.<point>" that a helper
+//           waits on, to act at this moment of the run
 void TestSeam(const char* point, const char* path)
 {
     char setting[MAX_PATH];
@@ -41,6 +43,16 @@ void TestSeam(const char* point, const char* path)
         DWORD written = 0;
         if (file.IsValid() && WriteFile(file.Get(), kPlanted, sizeof(kPlanted) - 1, &written, NULL) &&
             written == sizeof(kPlanted) - 1)
+            return;
+    }
+    if (strcmp(action, "signal") == 0) {
+        char name[MAX_PATH] = "WebInstallerTestSeam.";
+        strncat(name, point, sizeof(name) - strlen(name) - 1);
+        HANDLE event = OpenEventA(EVENT_MODIFY_STATE, FALSE, name);
+        BOOL set = event != NULL && SetEvent(event);
+        if (event != NULL)
+            CloseHandle(event);
+        if (set)
             return;
     }
     // A seam that cannot do what the test asked must not pass for one that did.

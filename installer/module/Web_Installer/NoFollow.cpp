@@ -97,17 +97,27 @@ HANDLE OpenRealFolder(const char* path, const char* expectedFinal, char* finalPa
     return folder.Release();
 }
 
+// FileDispositionInfoEx, which the SDK declares only for Windows 10 1607 on.
+const FILE_INFO_BY_HANDLE_CLASS kFileDispositionInfoEx = static_cast<FILE_INFO_BY_HANDLE_CLASS>(21);
+const DWORD kDeleteFlag = 0x1;
+const DWORD kPosixSemanticsFlag = 0x2;
+
 // Deletes the object `held` is open on (with DELETE access) and closes it.
-// TRUE when nothing is left at `path`.
+// TRUE when nothing is left at `path`. Where the file system can (NTFS from
+// Windows 10 1607 on) the name goes at once, even while another program that
+// shares delete access holds the object open; elsewhere it stays until that
+// program closes it.
 static BOOL DeleteHeld(CFileHandle& held, const char* path)
 {
-    FILE_DISPOSITION_INFO disposition = {TRUE};
-    if (!SetFileInformationByHandle(held.Get(), FileDispositionInfo, &disposition, sizeof(disposition)))
+    DWORD posix = kDeleteFlag | kPosixSemanticsFlag;
+    FILE_DISPOSITION_INFO classic = {TRUE};
+    if (!SetFileInformationByHandle(held.Get(), kFileDispositionInfoEx, &posix, sizeof(posix)) &&
+        !SetFileInformationByHandle(held.Get(), FileDispositionInfo, &classic, sizeof(classic)))
         return FALSE;
     held.Reset(INVALID_HANDLE_VALUE);
-    if (GetFileAttributesA(path) == INVALID_FILE_ATTRIBUTES)
-        return GetLastError() == ERROR_FILE_NOT_FOUND;
-    SetLastError(ERROR_ALREADY_EXISTS);
+    if (GetFileAttributesA(path) == INVALID_FILE_ATTRIBUTES && GetLastError() == ERROR_FILE_NOT_FOUND)
+        return TRUE;
+    SetLastError(kRefusedPending);
     return FALSE;
 }
 
@@ -128,7 +138,7 @@ HANDLE OpenResolvedFolder(const char* path, char* finalPath)
     return folder.Release();
 }
 
-BOOL RemoveLeftover(const char* path, const char* expectedFinal)
+static BOOL RemoveLeftoverOnce(const char* path, const char* expectedFinal)
 {
     if (GetFileAttributesA(path) == INVALID_FILE_ATTRIBUTES)
         return GetLastError() == ERROR_FILE_NOT_FOUND;
@@ -164,6 +174,31 @@ BOOL RemoveLeftover(const char* path, const char* expectedFinal)
             return FALSE;
     }
     return DeleteHeld(leftover, path);
+}
+
+// A scanner, an indexer or a backup agent holds a file for a moment: a name
+// pending deletion, or a file opened without delete sharing, is tried again
+// for about a second before it ends the run.
+const DWORD kRetryPause = 50;
+const DWORD kRetryTime = 1000;
+
+BOOL RemoveLeftover(const char* path, const char* expectedFinal)
+{
+    BOOL pending = FALSE;
+    for (DWORD waited = 0;; waited += kRetryPause) {
+        if (RemoveLeftoverOnce(path, expectedFinal))
+            return TRUE;
+        DWORD error = GetLastError();
+        // Windows refuses every open of a name pending deletion.
+        if (pending && error == ERROR_ACCESS_DENIED)
+            error = kRefusedPending;
+        pending = error == kRefusedPending;
+        if ((!pending && error != ERROR_SHARING_VIOLATION) || waited >= kRetryTime) {
+            SetLastError(error);
+            return FALSE;
+        }
+        Sleep(kRetryPause);
+    }
 }
 
 BOOL IsRegularFileAt(HANDLE file, const char* expectedFinal, ULONGLONG* size)

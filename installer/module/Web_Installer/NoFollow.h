@@ -61,9 +61,9 @@ HANDLE OpenResolvedFolder(const char* path, char* finalPath);
 // Removes what an earlier run left at `path`, whose final path (a link's
 // own, not its target's) must be `expectedFinal`: a file, read-only or not,
 // or a link, as a link. TRUE when nothing is left there. A real folder, a
-// file held open by another program, a file with other names (hard links)
-// that is read-only, or a link the platform cannot remove without touching
-// its target, is left alone: FALSE.
+// file that another program still holds open after about a second, a file
+// with other names (hard links) that is read-only, or a link the platform
+// cannot remove without touching its target, is left alone: FALSE.
 BOOL RemoveLeftover(const char* path, const char* expectedFinal);
 
 // Removes everything inside `folder`, a real folder held open (as by

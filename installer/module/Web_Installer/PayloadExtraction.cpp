@@ -196,6 +196,7 @@ BOOL ExtractPayload(HINSTANCE instance, const char* workFolder)
         Report(GetLastError(), "work folder \"%s\" cannot be opened for the expansion", workFolder);
         return FALSE;
     }
+    TestSeam("emptying", workFolder);
     if (!RemoveFolderContents(work.Get(), workFolder, workFinal) ||
         !WritePayloadFile(instance, payloadPath, payloadFinal))
         return FALSE;
