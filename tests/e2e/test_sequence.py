@@ -99,6 +99,16 @@ class Sequence(PrefixTest):
         # Registration comes before the folder, so the value is there.
         self.assertIsNotNone(self.prefix.cleanup_command())
 
+    def test_temporary_folder_that_does_not_exist_ends_the_run_saying_so(self):
+        # As a drive mapped only in the unelevated session looks elevated.
+        for temp in ("C:\\missing-temp", "C:\\missing\\deeper", "Q:\\Temp"):
+            with self.subTest(temp=temp):
+                for var in ("TMP", "TEMP"):
+                    self.prefix.reg("add", "HKCU\\Environment", "/v", var, "/d", temp, "/f")
+                assert_stopped(self, self.run_bootstrapper(), f'temporary folder "{temp}\\" does not exist: error 3 (')
+                self.assertFalse(os.path.exists(os.path.join(self.prefix.path, "drive_c", "missing-temp")))
+                self.assertFalse(os.path.exists(os.path.join(self.prefix.path, "drive_c", "missing")))
+
     def test_temporary_folder_too_long_for_the_buffer_ends_the_run(self):
         long_temp = "C:\\" + "\\".join(["d" * 60] * 5)  # 308 characters
         for var in ("TMP", "TEMP"):

@@ -70,6 +70,13 @@ BOOL CWorkFolder::Create()
     char tempFinal[kFinalPathCapacity];
     char expectedFinal[kFinalPathCapacity];
     m_temp.Reset(OpenResolvedFolder(m_tempPath, tempFinal));
+    DWORD error = GetLastError();
+    // Also a drive mapped or substituted only in the user's unelevated
+    // session: an elevated process does not see it.
+    if (!m_temp.IsValid() && (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND)) {
+        Report(ERROR_PATH_NOT_FOUND, "temporary folder \"%s\" does not exist", m_tempPath);
+        return FALSE;
+    }
     if (!m_temp.IsValid() || !JoinFinalPath(expectedFinal, tempFinal, PRODUCT_GUID)) {
         Report(GetLastError(), "temporary folder \"%s\" refused; stopped before the grant", m_tempPath);
         return FALSE;
