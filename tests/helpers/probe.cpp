@@ -7,6 +7,7 @@
 //                                  FILE has SIZE bytes, then writes SOURCE
 //                                  over it in place; "swapped", or "refused"
 //                                  with the last error after MS milliseconds
+//   probe short PATH               the short (8.3) form of PATH
 //   probe hold FILE EVENT MS       holds FILE open sharing everything, as a
 //                                  scanner or an indexer does, until MS
 //                                  milliseconds after EVENT (which it
@@ -117,6 +118,16 @@ static int Swap(const char* target, LONGLONG size, const char* source, DWORD ms)
     return 1;
 }
 
+static int Short(const char* path)
+{
+    char shortPath[MAX_PATH];
+    DWORD length = GetShortPathNameA(path, shortPath, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH)
+        return 1;
+    printf("%s\n", shortPath);
+    return 0;
+}
+
 static int Hold(const char* path, const char* eventName, DWORD ms)
 {
     HANDLE event = CreateEventA(NULL, TRUE, FALSE, eventName);
@@ -146,9 +157,12 @@ int main(int argc, char** argv)
         return Move(argv[2], argv[3]);
     if (argc == 6 && strcmp(argv[1], "swap") == 0)
         return Swap(argv[2], _strtoi64(argv[3], NULL, 10), argv[4], strtoul(argv[5], NULL, 10));
+    if (argc == 3 && strcmp(argv[1], "short") == 0)
+        return Short(argv[2]);
     if (argc == 5 && strcmp(argv[1], "hold") == 0)
         return Hold(argv[2], argv[3], strtoul(argv[4], NULL, 10));
     fprintf(stderr, "usage: probe mutex NAME | regvalue SUBKEY NAME | run PROGRAM [ARGS] | move FROM TO"
-                    " | swap FILE SIZE SOURCE MS | hold FILE EVENT MS\n");
+                    " | swap FILE SIZE SOURCE MS | short PATH"
+                    " | hold FILE EVENT MS\n");
     return 2;
 }
