@@ -67,8 +67,8 @@ BOOL CWorkFolder::Create()
 {
     // The temporary folder may be reached through a link (a redirected
     // profile, a RAM disk mounted there); what counts is where it really is.
-    char tempFinal[kFinalPathCapacity];
-    char expectedFinal[kFinalPathCapacity];
+    WCHAR tempFinal[kFinalPathCapacity];
+    WCHAR expectedFinal[kFinalPathCapacity];
     m_temp.Reset(OpenResolvedFolder(m_tempPath, tempFinal));
     DWORD error = GetLastError();
     // Also a drive mapped or substituted only in the user's unelevated
@@ -85,7 +85,7 @@ BOOL CWorkFolder::Create()
         Report(GetLastError(), "work folder \"%s\" cannot be created", m_path.GetString());
         return FALSE;
     }
-    char finalPath[kFinalPathCapacity];
+    WCHAR finalPath[kFinalPathCapacity];
     m_folder.Reset(OpenRealFolder(m_path, expectedFinal, finalPath));
     if (!m_folder.IsValid() || !IsOwnedByTrusted(m_folder.Get())) {
         Report(GetLastError(), "work folder \"%s\" refused; stopped before the grant", m_path.GetString());
