@@ -130,6 +130,19 @@ class GoodPayloads(ExpansionTest):
                 files = {unix(n): data for n, data in expected_files(names).items()}
                 self.assert_expanded(files, found, variant_payload(variant))
 
+    def test_volumes_the_test_platform_cannot_show_get_the_run(self):
+        # A RAM disk or a mounted image without a mount-manager entry has no
+        # DOS volume name.
+        for seam in ("volume:unregistered",):
+            with self.subTest(seam):
+                self.prefix.env["WEB_INSTALLER_TEST_SEAM"] = seam
+                try:
+                    found = self.expand("seams")
+                finally:
+                    del self.prefix.env["WEB_INSTALLER_TEST_SEAM"]
+                self.assertIn(DEMO_MARKER, found, self.result.reports)
+                self.assert_expanded(demo_files(), found, env("WEB_INSTALLER_PAYLOAD_CAB"))
+
     def test_uncompressed_cabinet_with_block_checksums(self):
         # The well-formed counterpart of the damaged cabinets below.
         found = self.expand("extract_stored")

@@ -80,3 +80,17 @@ LONG TestSeamPieces()
 {
     return g_pieces;
 }
+
+// volume:unregistered answers as a volume without a mount-manager entry (a
+// RAM disk, a mounted image) does: it has no DOS name to give.
+DWORD TestSeamFinalPath(HANDLE file, WCHAR* path, DWORD capacity, DWORD flags)
+{
+    char setting[MAX_PATH];
+    const char* action = ActionAt("volume", setting);
+    const DWORD otherNames = VOLUME_NAME_GUID | VOLUME_NAME_NT | VOLUME_NAME_NONE;
+    if (action != NULL && strcmp(action, "unregistered") == 0 && (flags & otherNames) == 0) {
+        SetLastError(ERROR_INVALID_FUNCTION);
+        return 0;
+    }
+    return GetFinalPathNameByHandleW(file, path, capacity, flags);
+}

@@ -213,8 +213,9 @@ TEST(CodePages, ConversionsUseTheFlagsEachAllowsAndRefuseWhatItCannotSpell)
         SetLastError(0);
         EXPECT_FALSE(NarrowExactly(row.codePage, row.unspellable, narrow, sizeof(narrow))) << row.codePage;
         EXPECT_EQ(static_cast<DWORD>(ERROR_NO_UNICODE_TRANSLATION), GetLastError()) << row.codePage;
-        if (row.invalidBytes != NULL)
+        if (row.invalidBytes != NULL) {
             EXPECT_FALSE(WidenExactly(row.codePage, row.invalidBytes, wide, 64)) << row.codePage;
+        }
     }
 }
 

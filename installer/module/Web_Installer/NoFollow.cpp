@@ -6,6 +6,7 @@
 #include "BoundedString.h"
 #include "CodePage.h"
 #include "Diagnostics.h"
+#include "TestSeam.h"
 
 void CFileHandle::Reset(HANDLE handle)
 {
@@ -70,9 +71,18 @@ BOOL JoinFinalPath(WCHAR* out, const WCHAR* folderFinal, const char* name)
     return Widen(name, wide) && JoinWide(out, folderFinal, wide);
 }
 
+// Every expected final path is built from another handle's final path, so
+// the volume's NT name compares as exactly as its DOS name would; and a
+// volume without a mount-manager entry (RAM disks, mounted images, some
+// encrypted containers) has no DOS name. Wine, the other way round, gives
+// no NT name for a file system mounted inside a drive's folders. Every
+// handle on one volume gets the same kind of name, and names of different
+// kinds never compare equal.
 static BOOL HasFinalPath(HANDLE handle, const WCHAR* expectedFinal, WCHAR* finalPath)
 {
-    DWORD length = GetFinalPathNameByHandleW(handle, finalPath, kFinalPathCapacity, FILE_NAME_NORMALIZED);
+    DWORD length = TestSeamFinalPath(handle, finalPath, kFinalPathCapacity, FILE_NAME_NORMALIZED | VOLUME_NAME_NT);
+    if (length == 0)
+        length = TestSeamFinalPath(handle, finalPath, kFinalPathCapacity, FILE_NAME_NORMALIZED);
     if (length == 0 || length >= kFinalPathCapacity)
         return FALSE;
     if (expectedFinal == NULL || IsSameFinalPath(finalPath, expectedFinal))

@@ -13,7 +13,8 @@
 // the caller knows it, whose final path is the one expected: some platforms
 // follow links even then and show them only through where they lead.
 
-// Room for a final path in UTF-16 characters, which can be longer than the
+// Room for a final path ("\\Device\\HarddiskVolume2\\...": the volume's NT
+// name, which every volume has) in UTF-16 characters, which can be longer than the
 // path it was opened by when that one holds short (8.3) names. Paths are
 // given in the ANSI code page, and refused where it cannot spell them
 // exactly in UTF-16.

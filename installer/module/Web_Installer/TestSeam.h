@@ -12,10 +12,16 @@ void TestSeam(const char* point, const char* path);
 DWORD TestSeamPiece(DWORD piece);
 // How many pieces TestSeamPiece has sized while its seam was set.
 LONG TestSeamPieces();
+// GetFinalPathNameByHandleW, or a volume the tests' platform cannot show.
+DWORD TestSeamFinalPath(HANDLE file, WCHAR* path, DWORD capacity, DWORD flags);
 #else
 inline void TestSeam(const char*, const char*) {}
 inline DWORD TestSeamPiece(DWORD piece)
 {
     return piece;
+}
+inline DWORD TestSeamFinalPath(HANDLE file, WCHAR* path, DWORD capacity, DWORD flags)
+{
+    return GetFinalPathNameByHandleW(file, path, capacity, flags);
 }
 #endif
