@@ -132,8 +132,10 @@ class GoodPayloads(ExpansionTest):
 
     def test_volumes_the_test_platform_cannot_show_get_the_run(self):
         # A RAM disk or a mounted image without a mount-manager entry has no
-        # DOS volume name.
-        for seam in ("volume:unregistered",):
+        # DOS volume name; FAT and exFAT store no security, and show every
+        # file owned by Everyone.
+        for seam, line in (("volume:unregistered", None),
+                           ("volume:no-acls", "is on a volume that stores no security; its owner is not checked")):
             with self.subTest(seam):
                 self.prefix.env["WEB_INSTALLER_TEST_SEAM"] = seam
                 try:
@@ -142,6 +144,8 @@ class GoodPayloads(ExpansionTest):
                     del self.prefix.env["WEB_INSTALLER_TEST_SEAM"]
                 self.assertIn(DEMO_MARKER, found, self.result.reports)
                 self.assert_expanded(demo_files(), found, env("WEB_INSTALLER_PAYLOAD_CAB"))
+                said = [report for report in self.result.reports if line and line in report]
+                self.assertEqual(1 if line else 0, len(said), self.result.reports)
 
     def test_uncompressed_cabinet_with_block_checksums(self):
         # The well-formed counterpart of the damaged cabinets below.

@@ -1,6 +1,7 @@
 #include "TestSeam.h"
 
 #include <windows.h>
+#include <sddl.h>
 #include <stdlib.h>
 #include <string.h>
 
@@ -81,16 +82,41 @@ LONG TestSeamPieces()
     return g_pieces;
 }
 
+static BOOL IsVolumeSeam(const char* kind)
+{
+    char setting[MAX_PATH];
+    const char* action = ActionAt("volume", setting);
+    return action != NULL && strcmp(action, kind) == 0;
+}
+
 // volume:unregistered answers as a volume without a mount-manager entry (a
 // RAM disk, a mounted image) does: it has no DOS name to give.
 DWORD TestSeamFinalPath(HANDLE file, WCHAR* path, DWORD capacity, DWORD flags)
 {
-    char setting[MAX_PATH];
-    const char* action = ActionAt("volume", setting);
     const DWORD otherNames = VOLUME_NAME_GUID | VOLUME_NAME_NT | VOLUME_NAME_NONE;
-    if (action != NULL && strcmp(action, "unregistered") == 0 && (flags & otherNames) == 0) {
+    if (IsVolumeSeam("unregistered") && (flags & otherNames) == 0) {
         SetLastError(ERROR_INVALID_FUNCTION);
         return 0;
     }
     return GetFinalPathNameByHandleW(file, path, capacity, flags);
+}
+
+// volume:no-acls answers as FAT and exFAT do: no persistent security, and a
+// world descriptor, owned by Everyone, for every file.
+BOOL TestSeamVolumeFlags(HANDLE file, DWORD* flags)
+{
+    if (!GetVolumeInformationByHandleW(file, NULL, 0, NULL, NULL, flags, NULL, 0))
+        return FALSE;
+    if (IsVolumeSeam("no-acls"))
+        *flags &= ~FILE_PERSISTENT_ACLS;
+    return TRUE;
+}
+
+DWORD TestSeamOwner(HANDLE file, PSECURITY_DESCRIPTOR* descriptor)
+{
+    if (!IsVolumeSeam("no-acls"))
+        return GetSecurityInfo(file, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, NULL, NULL, NULL, NULL, descriptor);
+    if (!ConvertStringSecurityDescriptorToSecurityDescriptorA("O:WD", SDDL_REVISION_1, descriptor, NULL))
+        ExitProcess(3);
+    return ERROR_SUCCESS;
 }

@@ -4,6 +4,7 @@
 
 #include "Diagnostics.h"
 #include "ProductNames.h"
+#include "TestSeam.h"
 
 CWorkFolder::CWorkFolder()
 {
@@ -50,8 +51,7 @@ static BOOL IsOwnedByTrusted(HANDLE folder)
     PSECURITY_DESCRIPTOR descriptor = NULL;
     if (!known)
         return FALSE;
-    DWORD error = GetSecurityInfo(folder, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, NULL, NULL, NULL, NULL,
-                                  &descriptor);
+    DWORD error = TestSeamOwner(folder, &descriptor);
     if (error != ERROR_SUCCESS) {
         SetLastError(error);
         return FALSE;
@@ -61,6 +61,18 @@ static BOOL IsOwnedByTrusted(HANDLE folder)
     if (!trusted)
         SetLastError(kRefusedOwner);
     return trusted;
+}
+
+// FAT and exFAT store no security: every file there shows a world
+// descriptor, owned by Everyone, and there is no protection to lose. The
+// grant is still asked for, and does nothing there.
+static BOOL KeepsSecurity(HANDLE folder, const char* path)
+{
+    DWORD flags = 0;
+    if (!TestSeamVolumeFlags(folder, &flags) || (flags & FILE_PERSISTENT_ACLS))
+        return TRUE;
+    Report(0, "work folder \"%s\" is on a volume that stores no security; its owner is not checked", path);
+    return FALSE;
 }
 
 BOOL CWorkFolder::Create()
@@ -87,7 +99,7 @@ BOOL CWorkFolder::Create()
     }
     WCHAR finalPath[kFinalPathCapacity];
     m_folder.Reset(OpenRealFolder(m_path, expectedFinal, finalPath));
-    if (!m_folder.IsValid() || !IsOwnedByTrusted(m_folder.Get())) {
+    if (!m_folder.IsValid() || (KeepsSecurity(m_folder.Get(), m_path) && !IsOwnedByTrusted(m_folder.Get()))) {
         Report(GetLastError(), "work folder \"%s\" refused; stopped before the grant", m_path.GetString());
         return FALSE;
     }
