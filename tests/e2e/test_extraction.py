@@ -130,6 +130,23 @@ class GoodPayloads(ExpansionTest):
                 files = {unix(n): data for n, data in expected_files(names).items()}
                 self.assert_expanded(files, found, variant_payload(variant))
 
+    def test_volumes_the_test_platform_cannot_show_get_the_run(self):
+        # A RAM disk or a mounted image without a mount-manager entry has no
+        # DOS volume name; FAT and exFAT store no security, and show every
+        # file owned by Everyone.
+        for seam, line in (("volume:unregistered", None),
+                           ("volume:no-acls", "is on a volume that stores no security; its owner is not checked")):
+            with self.subTest(seam):
+                self.prefix.env["WEB_INSTALLER_TEST_SEAM"] = seam
+                try:
+                    found = self.expand("seams")
+                finally:
+                    del self.prefix.env["WEB_INSTALLER_TEST_SEAM"]
+                self.assertIn(DEMO_MARKER, found, self.result.reports)
+                self.assert_expanded(demo_files(), found, env("WEB_INSTALLER_PAYLOAD_CAB"))
+                said = [report for report in self.result.reports if line and line in report]
+                self.assertEqual(1 if line else 0, len(said), self.result.reports)
+
     def test_uncompressed_cabinet_with_block_checksums(self):
         # The well-formed counterpart of the damaged cabinets below.
         found = self.expand("extract_stored")
@@ -184,6 +201,34 @@ class Reruns(ExpansionTest):
             self.prefix.finish(holder)
         open(os.path.join(self.prefix.work_folder, DEMO_MARKER), "w").close()
         self.assert_rerun_expands()
+
+    def test_member_held_by_a_reader_sharing_everything_is_waited_for_a_moment(self):
+        # A scanner or an indexer that shares delete access: the name stays
+        # until it closes the file. The hold lasts from when the run begins
+        # to empty the folder.
+        member = os.path.join(self.prefix.work_folder, "InstData", "setup.ini")
+        for ms, goes_through in ((300, True), (5000, False)):
+            with self.subTest(ms=ms):
+                self.expand("seams")
+                os.remove(os.path.join(self.prefix.work_folder, DEMO_MARKER))
+                holder = self.prefix.start(helper("probe"), "hold", self.prefix.windows_path(member),
+                                           "WebInstallerTestSeam.emptying", str(ms))
+                try:
+                    self.assertTrue(wait_for(lambda: "holding" in self.prefix.output_so_far(holder)))
+                    self.prefix.env["WEB_INSTALLER_TEST_SEAM"] = "emptying:signal"
+                    try:
+                        found = self.rerun("seams")
+                    finally:
+                        del self.prefix.env["WEB_INSTALLER_TEST_SEAM"]
+                    self.assertIn("released", self.prefix.finish(holder).output)
+                finally:
+                    holder.kill()
+                if goes_through:
+                    self.assert_expanded(demo_files(), found, env("WEB_INSTALLER_PAYLOAD_CAB"))
+                else:
+                    self.assertNotIn(DEMO_MARKER, found)
+                    self.assert_stopped('setup.ini" in the work folder cannot be removed: error 0x2000000F (deleted, '
+                                        'but another program still holds it open')
 
     def test_full_disk_launches_nothing_and_the_rerun_with_space_goes_through(self):
         if os.geteuid() != 0:

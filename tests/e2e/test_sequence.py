@@ -89,6 +89,20 @@ class Sequence(PrefixTest):
         self.run_bootstrapper()
         self.assertTrue(os.path.exists(os.path.join(real, GUID, DEMO_MARKER)))
 
+    def test_temporary_folder_named_by_its_short_form_is_used(self):
+        # As TEMP is for an account whose name is longer than eight letters.
+        real = os.path.join(self.prefix.path, "drive_c", "users", "Administrator of this PC", "Temp")
+        os.makedirs(real)
+        found = self.prefix.probe("short", self.prefix.windows_path(real))
+        self.assertEqual(0, found.returncode, found.output)
+        short = found.output.strip()
+        self.assertIn("~", short)
+        for var in ("TMP", "TEMP"):
+            self.prefix.reg("add", "HKCU\\Environment", "/v", var, "/d", short, "/f")
+        self.run_bootstrapper()
+        self.assertTrue(os.path.exists(os.path.join(real, GUID, DEMO_MARKER)))
+        self.assertIn(short.encode(), self.prefix.cleanup_command())
+
     def test_file_standing_at_the_work_folder_path_ends_the_run(self):
         os.makedirs(self.prefix.temp_dir, exist_ok=True)
         with open(self.prefix.work_folder, "wb") as f:
@@ -98,6 +112,16 @@ class Sequence(PrefixTest):
             self.assertEqual(b"not a folder", f.read())
         # Registration comes before the folder, so the value is there.
         self.assertIsNotNone(self.prefix.cleanup_command())
+
+    def test_temporary_folder_that_does_not_exist_ends_the_run_saying_so(self):
+        # As a drive mapped only in the unelevated session looks elevated.
+        for temp in ("C:\\missing-temp", "C:\\missing\\deeper", "Q:\\Temp"):
+            with self.subTest(temp=temp):
+                for var in ("TMP", "TEMP"):
+                    self.prefix.reg("add", "HKCU\\Environment", "/v", var, "/d", temp, "/f")
+                assert_stopped(self, self.run_bootstrapper(), f'temporary folder "{temp}\\" does not exist: error 3 (')
+                self.assertFalse(os.path.exists(os.path.join(self.prefix.path, "drive_c", "missing-temp")))
+                self.assertFalse(os.path.exists(os.path.join(self.prefix.path, "drive_c", "missing")))
 
     def test_temporary_folder_too_long_for_the_buffer_ends_the_run(self):
         long_temp = "C:\\" + "\\".join(["d" * 60] * 5)  # 308 characters

@@ -7,6 +7,11 @@
 //                                  FILE has SIZE bytes, then writes SOURCE
 //                                  over it in place; "swapped", or "refused"
 //                                  with the last error after MS milliseconds
+//   probe short PATH               the short (8.3) form of PATH
+//   probe hold FILE EVENT MS       holds FILE open sharing everything, as a
+//                                  scanner or an indexer does, until MS
+//                                  milliseconds after EVENT (which it
+//                                  creates) is set; "released" then
 #include <windows.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -54,7 +59,8 @@ static int Run(int argc, char** argv)
         strcat(commandLine, argv[i]);
         strcat(commandLine, i + 1 < argc ? "\" " : "\"");
     }
-    STARTUPINFOA startup = {sizeof(startup)};
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof(startup);
     PROCESS_INFORMATION process;
     if (!CreateProcessA(NULL, commandLine, NULL, NULL, FALSE, 0, NULL, NULL, &startup, &process)) {
         printf("start failed %lu\n", GetLastError());
@@ -112,6 +118,33 @@ static int Swap(const char* target, LONGLONG size, const char* source, DWORD ms)
     return 1;
 }
 
+static int Short(const char* path)
+{
+    char shortPath[MAX_PATH];
+    DWORD length = GetShortPathNameA(path, shortPath, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH)
+        return 1;
+    printf("%s\n", shortPath);
+    return 0;
+}
+
+static int Hold(const char* path, const char* eventName, DWORD ms)
+{
+    HANDLE event = CreateEventA(NULL, TRUE, FALSE, eventName);
+    HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL,
+                              OPEN_EXISTING, 0, NULL);
+    if (event == NULL || file == INVALID_HANDLE_VALUE)
+        return 2;
+    printf("holding\n");
+    fflush(stdout);
+    DWORD waited = WaitForSingleObject(event, 60000);
+    Sleep(ms);
+    CloseHandle(file);
+    CloseHandle(event);
+    printf(waited == WAIT_OBJECT_0 ? "released\n" : "never signalled\n");
+    return waited == WAIT_OBJECT_0 ? 0 : 1;
+}
+
 int main(int argc, char** argv)
 {
     if (argc == 3 && strcmp(argv[1], "mutex") == 0)
@@ -124,7 +157,12 @@ int main(int argc, char** argv)
         return Move(argv[2], argv[3]);
     if (argc == 6 && strcmp(argv[1], "swap") == 0)
         return Swap(argv[2], _strtoi64(argv[3], NULL, 10), argv[4], strtoul(argv[5], NULL, 10));
+    if (argc == 3 && strcmp(argv[1], "short") == 0)
+        return Short(argv[2]);
+    if (argc == 5 && strcmp(argv[1], "hold") == 0)
+        return Hold(argv[2], argv[3], strtoul(argv[4], NULL, 10));
     fprintf(stderr, "usage: probe mutex NAME | regvalue SUBKEY NAME | run PROGRAM [ARGS] | move FROM TO"
-                    " | swap FILE SIZE SOURCE MS\n");
+                    " | swap FILE SIZE SOURCE MS | short PATH"
+                    " | hold FILE EVENT MS\n");
     return 2;
 }

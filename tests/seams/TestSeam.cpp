@@ -1,24 +1,36 @@
 #include "TestSeam.h"
 
 #include <windows.h>
+#include <sddl.h>
+#include <stdlib.h>
 #include <string.h>
 
 #include "NoFollow.h"
 
-// WEB_INSTALLER_TEST_SEAM=<point>:<action> acts on `path` when the run
-// passes <point>. Actions:
-//   append  adds bytes at the end of the file, which keeps a cabinet
-//           readable while changing its size
-//   plant   creates a file there, as another program racing the run would
-void TestSeam(const char* point, const char* path)
+// WEB_INSTALLER_TEST_SEAM=<point>:<action>. The action when the run passes
+// <point>, or NULL.
+static const char* ActionAt(const char* point, char* setting)
 {
-    char setting[MAX_PATH];
     DWORD length = GetEnvironmentVariableA("WEB_INSTALLER_TEST_SEAM", setting, MAX_PATH);
     size_t pointLength = strlen(point);
     if (length == 0 || length >= MAX_PATH || strncmp(setting, point, pointLength) != 0 ||
         setting[pointLength] != ':')
+        return NULL;
+    return setting + pointLength + 1;
+}
+
+// Actions on `path`:
+//   append  adds bytes at the end of the file, which keeps a cabinet
+//           readable while changing its size
+//   plant   creates a file there, as another program racing the run would
+//   signal  sets the event "WebInstallerTestSeam.<point>" that a helper
+//           waits on, to act at this moment of the run
+void TestSeam(const char* point, const char* path)
+{
+    char setting[MAX_PATH];
+    const char* action = ActionAt(point, setting);
+    if (action == NULL)
         return;
-    const char* action = setting + pointLength + 1;
     if (strcmp(action, "append") == 0) {
         CFileHandle file(CreateFileA(path, FILE_APPEND_DATA, 0, NULL, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL));
         static const char kTail[] = "appended after the write";
@@ -34,6 +46,77 @@ void TestSeam(const char* point, const char* path)
             written == sizeof(kPlanted) - 1)
             return;
     }
+    if (strcmp(action, "signal") == 0) {
+        char name[MAX_PATH] = "WebInstallerTestSeam.";
+        strncat(name, point, sizeof(name) - strlen(name) - 1);
+        HANDLE event = OpenEventA(EVENT_MODIFY_STATE, FALSE, name);
+        BOOL set = event != NULL && SetEvent(event);
+        if (event != NULL)
+            CloseHandle(event);
+        if (set)
+            return;
+    }
     // A seam that cannot do what the test asked must not pass for one that did.
     ExitProcess(3);
+}
+
+static LONG g_pieces;
+
+// write-piece:<bytes> caps every piece of a write at that many bytes.
+DWORD TestSeamPiece(DWORD piece)
+{
+    char setting[MAX_PATH];
+    const char* action = ActionAt("write-piece", setting);
+    if (action == NULL)
+        return piece;
+    char* end = NULL;
+    unsigned long cap = strtoul(action, &end, 10);
+    if (cap == 0 || *end != '\0')
+        ExitProcess(3);
+    ++g_pieces;
+    return piece < cap ? piece : static_cast<DWORD>(cap);
+}
+
+LONG TestSeamPieces()
+{
+    return g_pieces;
+}
+
+static BOOL IsVolumeSeam(const char* kind)
+{
+    char setting[MAX_PATH];
+    const char* action = ActionAt("volume", setting);
+    return action != NULL && strcmp(action, kind) == 0;
+}
+
+// volume:unregistered answers as a volume without a mount-manager entry (a
+// RAM disk, a mounted image) does: it has no DOS name to give.
+DWORD TestSeamFinalPath(HANDLE file, WCHAR* path, DWORD capacity, DWORD flags)
+{
+    const DWORD otherNames = VOLUME_NAME_GUID | VOLUME_NAME_NT | VOLUME_NAME_NONE;
+    if (IsVolumeSeam("unregistered") && (flags & otherNames) == 0) {
+        SetLastError(ERROR_INVALID_FUNCTION);
+        return 0;
+    }
+    return GetFinalPathNameByHandleW(file, path, capacity, flags);
+}
+
+// volume:no-acls answers as FAT and exFAT do: no persistent security, and a
+// world descriptor, owned by Everyone, for every file.
+BOOL TestSeamVolumeFlags(HANDLE file, DWORD* flags)
+{
+    if (!GetVolumeInformationByHandleW(file, NULL, 0, NULL, NULL, flags, NULL, 0))
+        return FALSE;
+    if (IsVolumeSeam("no-acls"))
+        *flags &= ~FILE_PERSISTENT_ACLS;
+    return TRUE;
+}
+
+DWORD TestSeamOwner(HANDLE file, PSECURITY_DESCRIPTOR* descriptor)
+{
+    if (!IsVolumeSeam("no-acls"))
+        return GetSecurityInfo(file, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, NULL, NULL, NULL, NULL, descriptor);
+    if (!ConvertStringSecurityDescriptorToSecurityDescriptorA("O:WD", SDDL_REVISION_1, descriptor, NULL))
+        ExitProcess(3);
+    return ERROR_SUCCESS;
 }

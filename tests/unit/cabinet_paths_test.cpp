@@ -9,9 +9,11 @@
 #include <string>
 
 #include "CabinetPaths.h"
+#include "CodePage.h"
 #include "File.h"
 #include "NoFollow.h"
 #include "PayloadExtraction.h"
+#include "TestSeam.h"
 
 namespace {
 
@@ -147,30 +149,74 @@ TEST(IsSafeMemberName, DependsOnTheCodePage)
 TEST(FinalPaths, JoinedAndComparedAsTheFileSystemDoes)
 {
     struct Row {
-        const char* folder;
-        const char* found;
+        const WCHAR* folder;
+        const WCHAR* found;
         bool same;
     } rows[] = {
-        {"\\\\?\\C:\\Users\\me\\Temp", "\\\\?\\C:\\Users\\me\\Temp\\{G}", true},
-        {"\\\\?\\C:\\Users\\me\\Temp", "\\\\?\\c:\\USERS\\Me\\temp\\{g}", true},
-        {"\\\\?\\C:\\", "\\\\?\\C:\\{G}", true},
-        {"\\\\?\\UNC\\server\\share\\Temp", "\\\\?\\UNC\\server\\share\\Temp\\{G}", true},
-        {"\\\\?\\UNC\\server\\share\\Temp", "\\\\?\\C:\\server\\share\\Temp\\{G}", false},
-        {"\\\\?\\C:\\Temp", "\\\\?\\C:\\Temp\\{G}\\", false},
-        {"\\\\?\\C:\\Temp", "\\\\?\\C:\\Temp\\\\{G}", false},
-        {"\\\\?\\C:\\Temp", "\\\\?\\C:\\Temp\\{G}x", false},
-        {"\\\\?\\C:\\Temp", "\\\\?\\D:\\Temp\\{G}", false},
-        {"\\\\?\\C:\\Temp", "C:\\Temp\\{G}", false},
+        {L"\\Device\\HarddiskVolume2\\Users\\me\\Temp", L"\\Device\\HarddiskVolume2\\Users\\me\\Temp\\{G}", true},
+        {L"\\Device\\HarddiskVolume2\\Users\\me\\Temp", L"\\device\\HARDDISKVOLUME2\\users\\Me\\temp\\{g}", true},
+        {L"\\Device\\HarddiskVolume2\\", L"\\Device\\HarddiskVolume2\\{G}", true},
+        {L"\\Device\\Mup\\server\\share\\Temp", L"\\Device\\Mup\\server\\share\\Temp\\{G}", true},
+        {L"\\Device\\Ramdisk\\Temp", L"\\Device\\Ramdisk\\Temp\\{G}", true},
+        // Case is folded as the file system does, not by the user's locale.
+        {L"\\Device\\HarddiskVolume2\\\x00c9t\x00e9", L"\\Device\\HarddiskVolume2\\\x00e9T\x00c9\\{g}", true},
+        {L"\\Device\\HarddiskVolume2\\I", L"\\Device\\HarddiskVolume2\\\x0131\\{G}", false},
+        {L"\\Device\\Mup\\server\\share\\Temp", L"\\Device\\HarddiskVolume2\\server\\share\\Temp\\{G}", false},
+        {L"\\Device\\HarddiskVolume2\\Temp", L"\\Device\\HarddiskVolume2\\Temp\\{G}\\", false},
+        {L"\\Device\\HarddiskVolume2\\Temp", L"\\Device\\HarddiskVolume2\\Temp\\\\{G}", false},
+        {L"\\Device\\HarddiskVolume2\\Temp", L"\\Device\\HarddiskVolume2\\Temp\\{G}x", false},
+        {L"\\Device\\HarddiskVolume2\\Temp", L"\\Device\\HarddiskVolume3\\Temp\\{G}", false},
         // Where a link in the temporary folder led.
-        {"\\\\?\\C:\\Windows\\Temp", "\\\\?\\C:\\Program Files\\Service", false},
+        {L"\\Device\\HarddiskVolume2\\Windows\\Temp", L"\\Device\\HarddiskVolume2\\Program Files\\Service", false},
     };
     for (const Row& row : rows) {
-        char joined[kFinalPathCapacity];
-        ASSERT_TRUE(JoinFinalPath(joined, row.folder, "{G}")) << row.folder;
-        EXPECT_EQ(row.same, !!IsSameFinalPath(joined, row.found)) << joined << " / " << row.found;
+        WCHAR joined[kFinalPathCapacity];
+        ASSERT_TRUE(JoinFinalPath(joined, row.folder, "{G}"));
+        EXPECT_EQ(row.same, !!IsSameFinalPath(joined, row.found)) << (&row - rows);
     }
-    char joined[kFinalPathCapacity];
-    EXPECT_FALSE(JoinFinalPath(joined, std::string(kFinalPathCapacity - 2, 'a').c_str(), "{G}"));
+    WCHAR joined[kFinalPathCapacity];
+    EXPECT_FALSE(JoinFinalPath(joined, std::wstring(kFinalPathCapacity - 2, L'a').c_str(), "{G}"));
+}
+
+TEST(CodePages, ConversionsUseTheFlagsEachAllowsAndRefuseWhatItCannotSpell)
+{
+    // As documented for Windows, which refuses other flags (Wine accepts
+    // them): UTF-8 takes only the invalid-character flags and no used-default
+    // report, ISO-2022-JP (50220) no flags at all. A code page the system
+    // lacks converts nothing.
+    struct Row {
+        UINT codePage;
+        DWORD widening;
+        DWORD narrowing;
+        bool reportsDefault;
+        const WCHAR* spelled;
+        const WCHAR* unspellable;
+        const char* invalidBytes;
+    } rows[] = {
+        {932, MB_ERR_INVALID_CHARS, WC_NO_BEST_FIT_CHARS, true, L"\x8868\x30bd.txt", L"caf\x00e9", "\x85\x40"},
+        {1252, MB_ERR_INVALID_CHARS, WC_NO_BEST_FIT_CHARS, true, L"caf\x00e9.txt", L"\x8868.txt", NULL},
+        {65001, MB_ERR_INVALID_CHARS, WC_ERR_INVALID_CHARS, false, L"\x8868 caf\x00e9", L"a\xd800z", "\xc3"},
+        {50220, 0, 0, false, L"\x8868\x30bd.txt", L"caf\x00e9", NULL},
+    };
+    for (const Row& row : rows) {
+        BOOL reportsDefault = !row.reportsDefault;
+        EXPECT_EQ(row.widening, WideningFlags(row.codePage)) << row.codePage;
+        EXPECT_EQ(row.narrowing, NarrowingFlags(row.codePage, &reportsDefault)) << row.codePage;
+        EXPECT_EQ(row.reportsDefault, !!reportsDefault) << row.codePage;
+        char narrow[64];
+        WCHAR wide[64];
+        if (IsValidCodePage(row.codePage)) {
+            EXPECT_TRUE(NarrowExactly(row.codePage, row.spelled, narrow, sizeof(narrow))) << row.codePage;
+            EXPECT_TRUE(WidenExactly(row.codePage, narrow, wide, 64)) << row.codePage;
+            EXPECT_EQ(std::wstring(row.spelled), wide) << row.codePage;
+        }
+        SetLastError(0);
+        EXPECT_FALSE(NarrowExactly(row.codePage, row.unspellable, narrow, sizeof(narrow))) << row.codePage;
+        EXPECT_EQ(static_cast<DWORD>(ERROR_NO_UNICODE_TRANSLATION), GetLastError()) << row.codePage;
+        if (row.invalidBytes != NULL) {
+            EXPECT_FALSE(WidenExactly(row.codePage, row.invalidBytes, wide, 64)) << row.codePage;
+        }
+    }
 }
 
 // A private folder under the temporary folder, removed afterwards.
@@ -245,8 +291,8 @@ TEST_F(FolderChainTest, HoldsEveryLevelOfTheCurrentFolderOnly)
     CFolderChain chain;
     ASSERT_TRUE(chain.Open((base_ + "a\\b\\c\\").c_str(), base_.size(), kWestern));
     ASSERT_TRUE(chain.Open((base_ + "a\\b\\d\\").c_str(), base_.size(), kWestern));
-    const std::string final = chain.FinalPath();
-    EXPECT_EQ("\\a\\b\\d", final.substr(final.size() - 6));
+    const std::wstring final = chain.FinalPath();
+    EXPECT_EQ(L"\\a\\b\\d", final.substr(final.size() - 6));
     EXPECT_FALSE(MoveFileA((base_ + "a\\b").c_str(), (base_ + "moved").c_str()));
     EXPECT_FALSE(RemoveDirectoryA((base_ + "a\\b\\d").c_str()));
     EXPECT_TRUE(MoveFileA((base_ + "a\\b\\c").c_str(), (base_ + "a\\b\\c2").c_str())) << "no longer held";
@@ -286,7 +332,7 @@ TEST_F(LeftoverTest, EarlierRunIsRemovedDepthFirstOrTheRunRefused)
 {
     const std::string folder = base_.substr(0, base_.size() - 1);
     auto empty = [&folder]() {
-        char finalPath[kFinalPathCapacity];
+        WCHAR finalPath[kFinalPathCapacity];
         CFileHandle held(OpenRealFolder(folder.c_str(), NULL, finalPath));
         return held.IsValid() && RemoveFolderContents(held.Get(), folder.c_str(), finalPath);
     };
@@ -295,9 +341,21 @@ TEST_F(LeftoverTest, EarlierRunIsRemovedDepthFirstOrTheRunRefused)
     Put("stale\\deep", -1);
     Put("stale\\deep\\old.txt", 5, FILE_ATTRIBUTE_READONLY);
     Put("CDInst.cab", 100);
+    // Names no ANSI code page spells whole: 1252 lacks the kanji, 932 the
+    // accented letter.
+    const std::wstring wideBase(base_.begin(), base_.end());
+    const std::wstring unspellable = L"\x8868\x00e9";
+    ASSERT_TRUE(CreateDirectoryW((wideBase + unspellable).c_str(), NULL));
+    for (const std::wstring& name : {unspellable + L".txt", unspellable + L"\\" + unspellable + L".txt"}) {
+        HANDLE file = CreateFileW((wideBase + name).c_str(), GENERIC_WRITE, 0, NULL, CREATE_NEW, 0, NULL);
+        ASSERT_NE(INVALID_HANDLE_VALUE, file);
+        CloseHandle(file);
+    }
     EXPECT_TRUE(empty());
     for (const char* name : {"extra.dll", "stale", "CDInst.cab"})
         EXPECT_FALSE(Exists(name)) << name;
+    EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesW((wideBase + unspellable).c_str()));
+    EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesW((wideBase + unspellable + L".txt").c_str()));
     EXPECT_TRUE(empty()) << "nothing to remove";
 
     // A file held open by another program stays, with its folder.
@@ -315,6 +373,50 @@ TEST_F(LeftoverTest, EarlierRunIsRemovedDepthFirstOrTheRunRefused)
     WIN32_FILE_ATTRIBUTE_DATA data;
     ASSERT_TRUE(GetFileAttributesExA((base_ + "CDInst.cab").c_str(), GetFileExInfoStandard, &data));
     EXPECT_EQ(7u, data.nFileSizeLow);
+}
+
+using PayloadFileTest = TempFolder;
+
+TEST_F(PayloadFileTest, WrittenInPiecesOfAtMostTheCap)
+{
+    const DWORD mib = 1024 * 1024;
+    // The product's own cap shows where the seam's is higher than it.
+    struct Row {
+        const char* cap;
+        DWORD size;
+        LONG pieces;
+    } rows[] = {
+        {"1048576", 0, 0},
+        {"1048576", 1, 1},
+        {"1048576", mib, 1},
+        {"1048576", mib + 1, 2},
+        {"1048576", 20 * mib + 7, 21},
+        {"4294967295", 20 * mib + 7, 3},
+        {"4294967295", kMaxWritePiece, 1},
+    };
+    std::string data(20 * mib + 7, '\0');
+    for (size_t i = 0; i < data.size(); ++i)
+        data[i] = static_cast<char>((i * 131 + i / 4093) % 251);
+    for (const Row& row : rows) {
+        const std::string path = base_ + "CDInst.cab";
+        DeleteFileA(path.c_str());
+        ASSERT_TRUE(SetEnvironmentVariableA("WEB_INSTALLER_TEST_SEAM", (std::string("write-piece:") + row.cap).c_str()));
+        LONG before = TestSeamPieces();
+        CFile payload;
+        ASSERT_TRUE(payload.Create(path.c_str()));
+        payload.Write(data.data(), row.size);
+        EXPECT_TRUE(payload.Close());
+        SetEnvironmentVariableA("WEB_INSTALLER_TEST_SEAM", NULL);
+        EXPECT_EQ(row.pieces, TestSeamPieces() - before) << row.cap << " " << row.size;
+
+        std::string written(row.size + 1, '\0');
+        DWORD read = 0;
+        CFileHandle file(CreateFileA(path.c_str(), GENERIC_READ, 0, NULL, OPEN_EXISTING, 0, NULL));
+        ASSERT_TRUE(file.IsValid());
+        ASSERT_TRUE(ReadFile(file.Get(), &written[0], row.size + 1, &read, NULL));
+        EXPECT_EQ(row.size, read);
+        EXPECT_TRUE(memcmp(data.data(), written.data(), row.size) == 0) << row.size;
+    }
 }
 
 class CabinetFileCallbackTest : public TempFolder {

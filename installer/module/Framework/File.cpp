@@ -2,6 +2,8 @@
 
 #include <string.h>
 
+#include "TestSeam.h"
+
 CFile::CFile() : m_hFile(INVALID_HANDLE_VALUE) {}
 
 CFile::~CFile()
@@ -20,13 +22,17 @@ BOOL CFile::Create(const char* path)
 
 void CFile::Write(const void* data, DWORD count)
 {
-    if (count == 0)
-        return;
-    DWORD written = 0;
-    if (!WriteFile(m_hFile, data, count, &written, NULL))
-        throw CFileException(GetLastError());
-    if (written != count)
-        throw CFileException(ERROR_WRITE_FAULT);
+    const BYTE* next = static_cast<const BYTE*>(data);
+    while (count > 0) {
+        DWORD piece = TestSeamPiece(count < kMaxWritePiece ? count : kMaxWritePiece);
+        DWORD written = 0;
+        if (!WriteFile(m_hFile, next, piece, &written, NULL))
+            throw CFileException(GetLastError());
+        if (written != piece)
+            throw CFileException(ERROR_WRITE_FAULT);
+        next += piece;
+        count -= piece;
+    }
 }
 
 BOOL CFile::Close()

@@ -8,9 +8,11 @@ public:
     DWORD m_error;
 };
 
-// A file opened for writing. Write throws CFileException when the system
-// call fails or writes fewer bytes than asked; the handle is closed by Close
-// or, on any other road, by the destructor.
+// A file opened for writing. Write throws CFileException when a system call
+// fails or writes fewer bytes than asked; the handle is closed by Close or,
+// on any other road, by the destructor.
+const DWORD kMaxWritePiece = 8 * 1024 * 1024;
+
 class CFile {
 public:
     CFile();
@@ -21,6 +23,9 @@ public:
     // truncated nor written through. Paths of MAX_PATH bytes or more are
     // refused.
     BOOL Create(const char* path);
+    // Hands the system at most kMaxWritePiece bytes per call: a single write
+    // of many megabytes can fail on 32-bit Windows for lack of kernel
+    // resources.
     void Write(const void* data, DWORD count);
     BOOL Close();
 

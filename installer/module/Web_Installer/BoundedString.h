@@ -8,3 +8,6 @@
 // zero-terminated on success.
 BOOL BoundedCopy(char* dest, size_t capacity, const char* src);
 BOOL BoundedAppend(char* dest, size_t capacity, const char* src);
+// The same for UTF-16 text, `capacity` counted in characters.
+BOOL BoundedCopy(WCHAR* dest, size_t capacity, const WCHAR* src);
+BOOL BoundedAppend(WCHAR* dest, size_t capacity, const WCHAR* src);

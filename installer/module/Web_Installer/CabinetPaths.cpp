@@ -1,8 +1,10 @@
 #include "CabinetPaths.h"
 
 #include <string.h>
+#include <wchar.h>
 
 #include "BoundedString.h"
+#include "CodePage.h"
 #include "Diagnostics.h"
 
 static const char* NextChar(const char* p, UINT codePage)
@@ -54,7 +56,7 @@ static BOOL IsExactly(const char* start, size_t length, const char* name)
 static BOOL IsPortNumber(const char* start, size_t length, UINT codePage)
 {
     WCHAR wide[2] = {0};
-    if (MultiByteToWideChar(codePage, MB_ERR_INVALID_CHARS, start, static_cast<int>(length), wide, 2) != 1)
+    if (MultiByteToWideChar(codePage, WideningFlags(codePage), start, static_cast<int>(length), wide, 2) != 1)
         return FALSE;
     return (wide[0] >= L'0' && wide[0] <= L'9') || wide[0] == 0x00B9 || wide[0] == 0x00B2 || wide[0] == 0x00B3;
 }
@@ -105,18 +107,18 @@ BOOL IsSafeMemberName(const char* name, UINT codePage)
 CFolderChain::CFolderChain() : m_count(0)
 {
     m_folder[0] = '\0';
-    m_finalPath[0] = '\0';
+    m_finalPath[0] = L'\0';
 }
 
 void CFolderChain::ReleaseFrom(size_t level)
 {
     while (m_count > level)
         CloseHandle(m_levels[--m_count]);
-    m_finalPath[m_count > 0 ? m_finalEnds[m_count - 1] : 0] = '\0';
+    m_finalPath[m_count > 0 ? m_finalEnds[m_count - 1] : 0] = L'\0';
 }
 
 // Holds the folder whose path is the first `end` bytes of m_folder.
-BOOL CFolderChain::Hold(const char* path, size_t end, const char* expectedFinal)
+BOOL CFolderChain::Hold(const char* path, size_t end, const WCHAR* expectedFinal)
 {
     if (m_count == kMaxFolderLevels)
         return FALSE;
@@ -125,7 +127,7 @@ BOOL CFolderChain::Hold(const char* path, size_t end, const char* expectedFinal)
         return FALSE;
     m_levels[m_count] = level;
     m_ends[m_count] = end;
-    m_finalEnds[m_count] = strlen(m_finalPath);
+    m_finalEnds[m_count] = wcslen(m_finalPath);
     ++m_count;
     return TRUE;
 }
@@ -161,7 +163,7 @@ BOOL CFolderChain::Open(const char* folder, size_t baseLength, UINT codePage)
         if (*p != '\\')
             continue;
         *p = '\0';
-        char expected[kFinalPathCapacity];
+        WCHAR expected[kFinalPathCapacity];
         held = JoinFinalPath(expected, m_finalPath, component);
         if (held) {
             CreateDirectoryA(m_folder, NULL);

@@ -39,14 +39,14 @@ public:
     void Release() { ReleaseFrom(0); }
 
     // The final path of the deepest folder held.
-    const char* FinalPath() const { return m_finalPath; }
+    const WCHAR* FinalPath() const { return m_finalPath; }
 
 private:
     CFolderChain(const CFolderChain&);
     CFolderChain& operator=(const CFolderChain&);
 
     void ReleaseFrom(size_t level);
-    BOOL Hold(const char* path, size_t end, const char* expectedFinal);
+    BOOL Hold(const char* path, size_t end, const WCHAR* expectedFinal);
 
     // For each level: its handle, where its path ends in m_folder, and where
     // its final path ends in m_finalPath (each level's final path begins
@@ -56,5 +56,5 @@ private:
     size_t m_finalEnds[kMaxFolderLevels];
     size_t m_count;
     char m_folder[MAX_PATH];
-    char m_finalPath[kFinalPathCapacity];
+    WCHAR m_finalPath[kFinalPathCapacity];
 };

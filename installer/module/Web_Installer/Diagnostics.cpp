@@ -27,6 +27,7 @@ static const struct {
     {kRefusedNameCharacter, "the name has a colon or a forward slash"},
     {kRefusedSet, "the cabinet continues in another cabinet"},
     {kRefusedOrder, "reported out of turn"},
+    {kRefusedPending, "deleted, but another program still holds it open, so its name stays until that program closes it"},
 };
 
 // "error N (meaning)": the program's own meaning, or the system's message.

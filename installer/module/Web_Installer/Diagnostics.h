@@ -18,6 +18,7 @@ const DWORD kRefusedNameDevice = 0x2000000B;
 const DWORD kRefusedNameCharacter = 0x2000000C;
 const DWORD kRefusedSet = 0x2000000D;
 const DWORD kRefusedOrder = 0x2000000E;
+const DWORD kRefusedPending = 0x2000000F;
 
 // Writes one line to the debugger channel: the product's short name, then
 // `format` filled in (printf style), then, when `error` is not 0, its

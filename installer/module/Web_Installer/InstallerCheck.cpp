@@ -45,8 +45,8 @@ static BOOL ReadPackedDigest(HINSTANCE instance, BYTE* digest)
 HANDLE OpenPackedInstaller(HINSTANCE instance, const char* folder, const char* name)
 {
     char path[MAX_PATH];
-    char folderFinal[kFinalPathCapacity];
-    char expectedFinal[kFinalPathCapacity];
+    WCHAR folderFinal[kFinalPathCapacity];
+    WCHAR expectedFinal[kFinalPathCapacity];
     if (!BoundedCopy(path, MAX_PATH, folder) || !BoundedAppend(path, MAX_PATH, "\\") ||
         !BoundedAppend(path, MAX_PATH, name)) {
         SetLastError(ERROR_FILENAME_EXCED_RANGE);

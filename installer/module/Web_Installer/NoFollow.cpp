@@ -1,10 +1,12 @@
 #include "NoFollow.h"
 
 #include <string.h>
+#include <wchar.h>
 
 #include "BoundedString.h"
-#include "CabinetPaths.h"
+#include "CodePage.h"
 #include "Diagnostics.h"
+#include "TestSeam.h"
 
 void CFileHandle::Reset(HANDLE handle)
 {
@@ -20,10 +22,15 @@ HANDLE CFileHandle::Release()
     return handle;
 }
 
-static HANDLE OpenItself(const char* path, DWORD access, DWORD share)
+static HANDLE OpenItself(const WCHAR* path, DWORD access, DWORD share)
 {
-    return CreateFileA(path, access, share, NULL, OPEN_EXISTING,
+    return CreateFileW(path, access, share, NULL, OPEN_EXISTING,
                        FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, NULL);
+}
+
+static BOOL Widen(const char* path, WCHAR* wide)
+{
+    return WidenExactly(CP_ACP, path, wide, MAX_PATH);
 }
 
 // Sharing is enforced only against handles with data access, hence the
@@ -45,28 +52,37 @@ static BOOL Query(HANDLE handle, DWORD* attributes, FILE_STANDARD_INFO* standard
     return TRUE;
 }
 
-BOOL IsSameFinalPath(const char* a, const char* b)
+BOOL IsSameFinalPath(const WCHAR* a, const WCHAR* b)
 {
-    WCHAR wideA[kFinalPathCapacity];
-    WCHAR wideB[kFinalPathCapacity];
-    if (MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, a, -1, wideA, kFinalPathCapacity) == 0 ||
-        MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, b, -1, wideB, kFinalPathCapacity) == 0)
-        return FALSE;
-    return CompareStringOrdinal(wideA, -1, wideB, -1, TRUE) == CSTR_EQUAL;
+    return CompareStringOrdinal(a, -1, b, -1, TRUE) == CSTR_EQUAL;
 }
 
-BOOL JoinFinalPath(char* out, const char* folderFinal, const char* name)
+static BOOL JoinWide(WCHAR* out, const WCHAR* folderFinal, const WCHAR* name)
 {
-    // A trail byte of a double-byte character may have the backslash's code.
-    const char* last = FindLastBackslash(folderFinal, CP_ACP);
-    BOOL atRoot = last != NULL && last[1] == '\0';
+    size_t length = wcslen(folderFinal);
+    BOOL atRoot = length > 0 && folderFinal[length - 1] == L'\\';
     return BoundedCopy(out, kFinalPathCapacity, folderFinal) &&
-           (atRoot || BoundedAppend(out, kFinalPathCapacity, "\\")) && BoundedAppend(out, kFinalPathCapacity, name);
+           (atRoot || BoundedAppend(out, kFinalPathCapacity, L"\\")) && BoundedAppend(out, kFinalPathCapacity, name);
 }
 
-static BOOL HasFinalPath(HANDLE handle, const char* expectedFinal, char* finalPath)
+BOOL JoinFinalPath(WCHAR* out, const WCHAR* folderFinal, const char* name)
 {
-    DWORD length = GetFinalPathNameByHandleA(handle, finalPath, kFinalPathCapacity, FILE_NAME_NORMALIZED);
+    WCHAR wide[MAX_PATH];
+    return Widen(name, wide) && JoinWide(out, folderFinal, wide);
+}
+
+// Every expected final path is built from another handle's final path, so
+// the volume's NT name compares as exactly as its DOS name would; and a
+// volume without a mount-manager entry (RAM disks, mounted images, some
+// encrypted containers) has no DOS name. Wine, the other way round, gives
+// no NT name for a file system mounted inside a drive's folders. Every
+// handle on one volume gets the same kind of name, and names of different
+// kinds never compare equal.
+static BOOL HasFinalPath(HANDLE handle, const WCHAR* expectedFinal, WCHAR* finalPath)
+{
+    DWORD length = TestSeamFinalPath(handle, finalPath, kFinalPathCapacity, FILE_NAME_NORMALIZED | VOLUME_NAME_NT);
+    if (length == 0)
+        length = TestSeamFinalPath(handle, finalPath, kFinalPathCapacity, FILE_NAME_NORMALIZED);
     if (length == 0 || length >= kFinalPathCapacity)
         return FALSE;
     if (expectedFinal == NULL || IsSameFinalPath(finalPath, expectedFinal))
@@ -75,14 +91,14 @@ static BOOL HasFinalPath(HANDLE handle, const char* expectedFinal, char* finalPa
     return FALSE;
 }
 
-HANDLE OpenRealFolder(const char* path, const char* expectedFinal, char* finalPath, DWORD extraAccess)
+static HANDLE OpenRealFolderAt(const WCHAR* path, const WCHAR* expectedFinal, WCHAR* finalPath, DWORD extraAccess)
 {
     CFileHandle folder(OpenItself(path, kFolderAccess | extraAccess, kFolderSharing));
     if (!folder.IsValid())
         return INVALID_HANDLE_VALUE;
     // Held open, the object at `path` can no longer change; the attributes by
     // path show a link to a folder also where the handle followed it.
-    DWORD byPath = GetFileAttributesA(path);
+    DWORD byPath = GetFileAttributesW(path);
     DWORD attributes = 0;
     FILE_STANDARD_INFO standard;
     if (!Query(folder.Get(), &attributes, &standard) || byPath == INVALID_FILE_ATTRIBUTES)
@@ -97,23 +113,44 @@ HANDLE OpenRealFolder(const char* path, const char* expectedFinal, char* finalPa
     return folder.Release();
 }
 
-// Deletes the object `held` is open on (with DELETE access) and closes it.
-// TRUE when nothing is left at `path`.
-static BOOL DeleteHeld(CFileHandle& held, const char* path)
+HANDLE OpenRealFolder(const char* path, const WCHAR* expectedFinal, WCHAR* finalPath, DWORD extraAccess)
 {
-    FILE_DISPOSITION_INFO disposition = {TRUE};
-    if (!SetFileInformationByHandle(held.Get(), FileDispositionInfo, &disposition, sizeof(disposition)))
+    WCHAR wide[MAX_PATH];
+    if (!Widen(path, wide))
+        return INVALID_HANDLE_VALUE;
+    return OpenRealFolderAt(wide, expectedFinal, finalPath, extraAccess);
+}
+
+// FileDispositionInfoEx, which the SDK declares only for Windows 10 1607 on.
+const FILE_INFO_BY_HANDLE_CLASS kFileDispositionInfoEx = static_cast<FILE_INFO_BY_HANDLE_CLASS>(21);
+const DWORD kDeleteFlag = 0x1;
+const DWORD kPosixSemanticsFlag = 0x2;
+
+// Deletes the object `held` is open on (with DELETE access) and closes it.
+// TRUE when nothing is left at `path`. Where the file system can (NTFS from
+// Windows 10 1607 on) the name goes at once, even while another program that
+// shares delete access holds the object open; elsewhere it stays until that
+// program closes it.
+static BOOL DeleteHeld(CFileHandle& held, const WCHAR* path)
+{
+    DWORD posix = kDeleteFlag | kPosixSemanticsFlag;
+    FILE_DISPOSITION_INFO classic = {TRUE};
+    if (!SetFileInformationByHandle(held.Get(), kFileDispositionInfoEx, &posix, sizeof(posix)) &&
+        !SetFileInformationByHandle(held.Get(), FileDispositionInfo, &classic, sizeof(classic)))
         return FALSE;
     held.Reset(INVALID_HANDLE_VALUE);
-    if (GetFileAttributesA(path) == INVALID_FILE_ATTRIBUTES)
-        return GetLastError() == ERROR_FILE_NOT_FOUND;
-    SetLastError(ERROR_ALREADY_EXISTS);
+    if (GetFileAttributesW(path) == INVALID_FILE_ATTRIBUTES && GetLastError() == ERROR_FILE_NOT_FOUND)
+        return TRUE;
+    SetLastError(kRefusedPending);
     return FALSE;
 }
 
-HANDLE OpenResolvedFolder(const char* path, char* finalPath)
+HANDLE OpenResolvedFolder(const char* path, WCHAR* finalPath)
 {
-    CFileHandle folder(CreateFileA(path, kFolderAccess, kFolderSharing, NULL, OPEN_EXISTING,
+    WCHAR wide[MAX_PATH];
+    if (!Widen(path, wide))
+        return INVALID_HANDLE_VALUE;
+    CFileHandle folder(CreateFileW(wide, kFolderAccess, kFolderSharing, NULL, OPEN_EXISTING,
                                    FILE_FLAG_BACKUP_SEMANTICS, NULL));
     DWORD attributes = 0;
     FILE_STANDARD_INFO standard;
@@ -128,9 +165,9 @@ HANDLE OpenResolvedFolder(const char* path, char* finalPath)
     return folder.Release();
 }
 
-BOOL RemoveLeftover(const char* path, const char* expectedFinal)
+static BOOL RemoveLeftoverOnce(const WCHAR* path, const WCHAR* expectedFinal)
 {
-    if (GetFileAttributesA(path) == INVALID_FILE_ATTRIBUTES)
+    if (GetFileAttributesW(path) == INVALID_FILE_ATTRIBUTES)
         return GetLastError() == ERROR_FILE_NOT_FOUND;
 
     // Without delete sharing, nothing else can rename or replace the object
@@ -144,7 +181,7 @@ BOOL RemoveLeftover(const char* path, const char* expectedFinal)
     // only the link; its own final path shows where it stands. Any other
     // handle must be on the very object at `path` too: where a link was
     // followed, deleting or changing it would reach its target.
-    char finalPath[kFinalPathCapacity];
+    WCHAR finalPath[kFinalPathCapacity];
     if (!HasFinalPath(leftover.Get(), expectedFinal, finalPath))
         return FALSE;
     if (!(attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
@@ -160,17 +197,48 @@ BOOL RemoveLeftover(const char* path, const char* expectedFinal)
             SetLastError(kRefusedOtherNames);
             return FALSE;
         }
-        if ((attributes & FILE_ATTRIBUTE_READONLY) && !SetFileAttributesA(path, FILE_ATTRIBUTE_NORMAL))
+        if ((attributes & FILE_ATTRIBUTE_READONLY) && !SetFileAttributesW(path, FILE_ATTRIBUTE_NORMAL))
             return FALSE;
     }
     return DeleteHeld(leftover, path);
 }
 
-BOOL IsRegularFileAt(HANDLE file, const char* expectedFinal, ULONGLONG* size)
+// A scanner, an indexer or a backup agent holds a file for a moment: a name
+// pending deletion, or a file opened without delete sharing, is tried again
+// for about a second before it ends the run.
+const DWORD kRetryPause = 50;
+const DWORD kRetryTime = 1000;
+
+static BOOL RemoveLeftoverAt(const WCHAR* path, const WCHAR* expectedFinal)
+{
+    BOOL pending = FALSE;
+    for (DWORD waited = 0;; waited += kRetryPause) {
+        if (RemoveLeftoverOnce(path, expectedFinal))
+            return TRUE;
+        DWORD error = GetLastError();
+        // Windows refuses every open of a name pending deletion.
+        if (pending && error == ERROR_ACCESS_DENIED)
+            error = kRefusedPending;
+        pending = error == kRefusedPending;
+        if ((!pending && error != ERROR_SHARING_VIOLATION) || waited >= kRetryTime) {
+            SetLastError(error);
+            return FALSE;
+        }
+        Sleep(kRetryPause);
+    }
+}
+
+BOOL RemoveLeftover(const char* path, const WCHAR* expectedFinal)
+{
+    WCHAR wide[MAX_PATH];
+    return Widen(path, wide) && RemoveLeftoverAt(wide, expectedFinal);
+}
+
+BOOL IsRegularFileAt(HANDLE file, const WCHAR* expectedFinal, ULONGLONG* size)
 {
     DWORD attributes = 0;
     FILE_STANDARD_INFO standard;
-    char finalPath[kFinalPathCapacity];
+    WCHAR finalPath[kFinalPathCapacity];
     if (!Query(file, &attributes, &standard))
         return FALSE;
     if (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) {
@@ -183,9 +251,12 @@ BOOL IsRegularFileAt(HANDLE file, const char* expectedFinal, ULONGLONG* size)
     return TRUE;
 }
 
-BOOL IsIntactFile(const char* path, const char* expectedFinal, DWORD size)
+BOOL IsIntactFile(const char* path, const WCHAR* expectedFinal, DWORD size)
 {
-    CFileHandle file(OpenItself(path, FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE));
+    WCHAR wide[MAX_PATH];
+    if (!Widen(path, wide))
+        return FALSE;
+    CFileHandle file(OpenItself(wide, FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE));
     ULONGLONG found = 0;
     if (!file.IsValid() || !IsRegularFileAt(file.Get(), expectedFinal, &found))
         return FALSE;
@@ -194,16 +265,20 @@ BOOL IsIntactFile(const char* path, const char* expectedFinal, DWORD size)
     return found == size;
 }
 
-static BOOL RemoveEntry(const char* folder, const char* folderFinal, const FILE_ID_BOTH_DIR_INFO* entry);
+static BOOL RemoveEntry(const WCHAR* folder, const WCHAR* folderFinal, const FILE_ID_BOTH_DIR_INFO* entry);
 
 // The one line for a leftover that stops the run.
-static BOOL LeftoverStays(const char* path)
+static BOOL LeftoverStays(const WCHAR* path)
 {
-    Report(GetLastError(), "leftover \"%s\" in the work folder cannot be removed", path);
+    DWORD error = GetLastError();
+    char shown[MAX_PATH * 3];
+    BOOL exact = NarrowExactly(CP_ACP, path, shown, sizeof(shown));
+    Report(error, "leftover \"%s\"%s in the work folder cannot be removed", shown,
+           exact ? "" : " (a name the ANSI code page cannot spell)");
     return FALSE;
 }
 
-BOOL RemoveFolderContents(HANDLE folder, const char* path, const char* folderFinal)
+static BOOL RemoveContentsAt(HANDLE folder, const WCHAR* path, const WCHAR* folderFinal)
 {
     // Listed through the held handle, not by path: what is listed is the
     // folder that was checked.
@@ -226,43 +301,48 @@ BOOL RemoveFolderContents(HANDLE folder, const char* path, const char* folderFin
     return GetLastError() == ERROR_NO_MORE_FILES || LeftoverStays(path);
 }
 
+BOOL RemoveFolderContents(HANDLE folder, const char* path, const WCHAR* folderFinal)
+{
+    WCHAR wide[MAX_PATH];
+    if (!Widen(path, wide)) {
+        Report(GetLastError(), "work folder \"%s\" cannot be emptied", path);
+        return FALSE;
+    }
+    return RemoveContentsAt(folder, wide, folderFinal);
+}
+
 // A real folder is held open while it is emptied, so that it cannot be
 // swapped for a link meanwhile, and deleted through that handle: a folder
 // that is not empty by then stays, and the removal fails.
-static BOOL RemoveFolder(const char* path, const char* expectedFinal)
+static BOOL RemoveFolder(const WCHAR* path, const WCHAR* expectedFinal)
 {
-    char finalPath[kFinalPathCapacity];
-    CFileHandle folder(OpenRealFolder(path, expectedFinal, finalPath, DELETE));
+    WCHAR finalPath[kFinalPathCapacity];
+    CFileHandle folder(OpenRealFolderAt(path, expectedFinal, finalPath, DELETE));
     if (!folder.IsValid())
         return LeftoverStays(path);
-    return RemoveFolderContents(folder.Get(), path, finalPath) && (DeleteHeld(folder, path) || LeftoverStays(path));
+    return RemoveContentsAt(folder.Get(), path, finalPath) && (DeleteHeld(folder, path) || LeftoverStays(path));
 }
 
-static BOOL RemoveEntry(const char* folder, const char* folderFinal, const FILE_ID_BOTH_DIR_INFO* entry)
+static BOOL RemoveEntry(const WCHAR* folder, const WCHAR* folderFinal, const FILE_ID_BOTH_DIR_INFO* entry)
 {
-    int length = static_cast<int>(entry->FileNameLength / sizeof(WCHAR));
+    size_t length = entry->FileNameLength / sizeof(WCHAR);
     if ((length == 1 && entry->FileName[0] == L'.') ||
         (length == 2 && entry->FileName[0] == L'.' && entry->FileName[1] == L'.'))
         return TRUE;
-    // A name the ANSI code page cannot spell exactly could not be reached by
-    // its narrow path.
-    char name[MAX_PATH];
-    BOOL inexact = FALSE;
-    int bytes = WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, entry->FileName, length, name, MAX_PATH - 1, NULL,
-                                    &inexact);
-    if (bytes <= 0 || inexact) {
-        SetLastError(ERROR_NO_UNICODE_TRANSLATION);
+    WCHAR name[MAX_PATH];
+    WCHAR path[MAX_PATH];
+    WCHAR expectedFinal[kFinalPathCapacity];
+    if (length >= MAX_PATH || !BoundedCopy(path, MAX_PATH, folder) || !BoundedAppend(path, MAX_PATH, L"\\")) {
+        SetLastError(ERROR_FILENAME_EXCED_RANGE);
         return LeftoverStays(folder);
     }
-    name[bytes] = '\0';
-    char path[MAX_PATH];
-    char expectedFinal[kFinalPathCapacity];
-    if (!BoundedCopy(path, MAX_PATH, folder) || !BoundedAppend(path, MAX_PATH, "\\") ||
-        !BoundedAppend(path, MAX_PATH, name) || !JoinFinalPath(expectedFinal, folderFinal, name)) {
+    memcpy(name, entry->FileName, length * sizeof(WCHAR));
+    name[length] = L'\0';
+    if (!BoundedAppend(path, MAX_PATH, name) || !JoinWide(expectedFinal, folderFinal, name)) {
         SetLastError(ERROR_FILENAME_EXCED_RANGE);
         return LeftoverStays(folder);
     }
     if ((entry->FileAttributes & FILE_ATTRIBUTE_DIRECTORY) && !(entry->FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT))
         return RemoveFolder(path, expectedFinal);
-    return RemoveLeftover(path, expectedFinal) || LeftoverStays(path);
+    return RemoveLeftoverAt(path, expectedFinal) || LeftoverStays(path);
 }

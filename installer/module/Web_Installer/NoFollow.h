@@ -13,8 +13,11 @@
 // the caller knows it, whose final path is the one expected: some platforms
 // follow links even then and show them only through where they lead.
 
-// Room for a final path ("\\?\C:\..."), which can be longer than the path it
-// was opened by when that one holds short (8.3) names.
+// Room for a final path ("\\Device\\HarddiskVolume2\\...": the volume's NT
+// name, which every volume has) in UTF-16 characters, which can be longer than the
+// path it was opened by when that one holds short (8.3) names. Paths are
+// given in the ANSI code page, and refused where it cannot spell them
+// exactly in UTF-16.
 const DWORD kFinalPathCapacity = 1024;
 
 // Closes the handle it holds when it goes out of scope.
@@ -38,45 +41,46 @@ private:
 
 // TRUE when two final paths name the same object: an ordinal comparison
 // that ignores case as the file system does, not by the user's locale.
-BOOL IsSameFinalPath(const char* a, const char* b);
+BOOL IsSameFinalPath(const WCHAR* a, const WCHAR* b);
 
-// The final path of `name` in the folder whose final path is `folderFinal`,
-// into `out` (kFinalPathCapacity bytes). A volume's root already ends in a
-// backslash and gets none added.
-BOOL JoinFinalPath(char* out, const char* folderFinal, const char* name);
+// The final path of `name` (in the ANSI code page) in the folder whose final
+// path is `folderFinal`, into `out` (kFinalPathCapacity characters). A
+// volume's root already ends in a backslash and gets none added.
+BOOL JoinFinalPath(WCHAR* out, const WCHAR* folderFinal, const char* name);
 
 // Opens the folder at `path` and checks that it is a real folder, not a link.
 // The handle does not share delete access, so while it is open the folder
 // cannot be removed, renamed or replaced; it can read the folder's security
-// and has `extraAccess` besides. `finalPath` (kFinalPathCapacity bytes)
+// and has `extraAccess` besides. `finalPath` (kFinalPathCapacity characters)
 // receives the folder's final path; when `expectedFinal` is not NULL it must
 // be the same. INVALID_HANDLE_VALUE on any failure.
-HANDLE OpenRealFolder(const char* path, const char* expectedFinal, char* finalPath, DWORD extraAccess = 0);
+HANDLE OpenRealFolder(const char* path, const WCHAR* expectedFinal, WCHAR* finalPath, DWORD extraAccess = 0);
 
 // Opens the folder at `path` wherever links above or at it lead, held as
 // OpenRealFolder holds one, and gives its final path in `finalPath`.
 // INVALID_HANDLE_VALUE unless it is a folder of a file system.
-HANDLE OpenResolvedFolder(const char* path, char* finalPath);
+HANDLE OpenResolvedFolder(const char* path, WCHAR* finalPath);
 
 // Removes what an earlier run left at `path`, whose final path (a link's
 // own, not its target's) must be `expectedFinal`: a file, read-only or not,
 // or a link, as a link. TRUE when nothing is left there. A real folder, a
-// file held open by another program, a file with other names (hard links)
-// that is read-only, or a link the platform cannot remove without touching
-// its target, is left alone: FALSE.
-BOOL RemoveLeftover(const char* path, const char* expectedFinal);
+// file that another program still holds open after about a second, a file
+// with other names (hard links) that is read-only, or a link the platform
+// cannot remove without touching its target, is left alone: FALSE.
+BOOL RemoveLeftover(const char* path, const WCHAR* expectedFinal);
 
 // Removes everything inside `folder`, a real folder held open (as by
 // OpenRealFolder) at `path`, whose final path is `folderFinal`, depth first:
 // files and links as RemoveLeftover does, real folders once emptied. Links
-// are removed as links, never entered. FALSE as soon as an entry cannot be
+// are removed as links, never entered. Names are taken as listed, in UTF-16,
+// whatever the ANSI code page can spell. FALSE as soon as an entry cannot be
 // removed.
-BOOL RemoveFolderContents(HANDLE folder, const char* path, const char* folderFinal);
+BOOL RemoveFolderContents(HANDLE folder, const char* path, const WCHAR* folderFinal);
 
 // TRUE when `file` is open on a regular file, not a link, whose final path
 // is `expectedFinal`. `size` receives its size.
-BOOL IsRegularFileAt(HANDLE file, const char* expectedFinal, ULONGLONG* size);
+BOOL IsRegularFileAt(HANDLE file, const WCHAR* expectedFinal, ULONGLONG* size);
 
 // TRUE when `path` is a regular file, not a link, of exactly `size` bytes,
 // whose final path is `expectedFinal`.
-BOOL IsIntactFile(const char* path, const char* expectedFinal, DWORD size);
+BOOL IsIntactFile(const char* path, const WCHAR* expectedFinal, DWORD size);

@@ -26,7 +26,7 @@ static struct Expansion {
     BOOL memberPending;
     DWORD memberSize;
     char memberTarget[MAX_PATH];
-    char memberFinal[kFinalPathCapacity];
+    WCHAR memberFinal[kFinalPathCapacity];
     CFolderChain memberFolders;
 } g_expansion;
 
@@ -97,7 +97,7 @@ static UINT OnFileInCabinet(FILE_IN_CABINET_INFO_A* info)
 
     // The member is written into a new file: nothing of an earlier run's
     // file survives, and a link there is never written through.
-    char* expectedFinal = g_expansion.memberFinal;
+    WCHAR* expectedFinal = g_expansion.memberFinal;
     if (!JoinFinalPath(expectedFinal, g_expansion.memberFolders.FinalPath(), lastBackslash + 1))
         return Refuse(name, ERROR_FILENAME_EXCED_RANGE);
     if (!RemoveLeftover(target, expectedFinal))
@@ -144,7 +144,7 @@ UINT CALLBACK CabinetFileCallback(PVOID, UINT notification, UINT_PTR param1, UIN
 
 // Writes the embedded cabinet to `payloadPath`, a new file in the work folder
 // whose final path must be `payloadFinal`.
-static BOOL WritePayloadFile(HINSTANCE instance, const char* payloadPath, const char* payloadFinal)
+static BOOL WritePayloadFile(HINSTANCE instance, const char* payloadPath, const WCHAR* payloadFinal)
 {
     // A missing resource is written as an empty file, which the expansion
     // then rejects as not a cabinet.
@@ -189,13 +189,14 @@ BOOL ExtractPayload(HINSTANCE instance, const char* workFolder)
     }
     // The installer finds exactly this payload beside it: nothing an earlier
     // run, or anyone else, left in the folder stays.
-    char workFinal[kFinalPathCapacity];
-    char payloadFinal[kFinalPathCapacity];
+    WCHAR workFinal[kFinalPathCapacity];
+    WCHAR payloadFinal[kFinalPathCapacity];
     CFileHandle work(OpenRealFolder(workFolder, NULL, workFinal));
     if (!work.IsValid() || !JoinFinalPath(payloadFinal, workFinal, PAYLOAD_FILE_NAME)) {
         Report(GetLastError(), "work folder \"%s\" cannot be opened for the expansion", workFolder);
         return FALSE;
     }
+    TestSeam("emptying", workFolder);
     if (!RemoveFolderContents(work.Get(), workFolder, workFinal) ||
         !WritePayloadFile(instance, payloadPath, payloadFinal))
         return FALSE;

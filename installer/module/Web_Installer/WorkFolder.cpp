@@ -4,6 +4,7 @@
 
 #include "Diagnostics.h"
 #include "ProductNames.h"
+#include "TestSeam.h"
 
 CWorkFolder::CWorkFolder()
 {
@@ -50,8 +51,7 @@ static BOOL IsOwnedByTrusted(HANDLE folder)
     PSECURITY_DESCRIPTOR descriptor = NULL;
     if (!known)
         return FALSE;
-    DWORD error = GetSecurityInfo(folder, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, NULL, NULL, NULL, NULL,
-                                  &descriptor);
+    DWORD error = TestSeamOwner(folder, &descriptor);
     if (error != ERROR_SUCCESS) {
         SetLastError(error);
         return FALSE;
@@ -63,13 +63,32 @@ static BOOL IsOwnedByTrusted(HANDLE folder)
     return trusted;
 }
 
+// FAT and exFAT store no security: every file there shows a world
+// descriptor, owned by Everyone, and there is no protection to lose. The
+// grant is still asked for, and does nothing there.
+static BOOL KeepsSecurity(HANDLE folder, const char* path)
+{
+    DWORD flags = 0;
+    if (!TestSeamVolumeFlags(folder, &flags) || (flags & FILE_PERSISTENT_ACLS))
+        return TRUE;
+    Report(0, "work folder \"%s\" is on a volume that stores no security; its owner is not checked", path);
+    return FALSE;
+}
+
 BOOL CWorkFolder::Create()
 {
     // The temporary folder may be reached through a link (a redirected
     // profile, a RAM disk mounted there); what counts is where it really is.
-    char tempFinal[kFinalPathCapacity];
-    char expectedFinal[kFinalPathCapacity];
+    WCHAR tempFinal[kFinalPathCapacity];
+    WCHAR expectedFinal[kFinalPathCapacity];
     m_temp.Reset(OpenResolvedFolder(m_tempPath, tempFinal));
+    DWORD error = GetLastError();
+    // Also a drive mapped or substituted only in the user's unelevated
+    // session: an elevated process does not see it.
+    if (!m_temp.IsValid() && (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND)) {
+        Report(ERROR_PATH_NOT_FOUND, "temporary folder \"%s\" does not exist", m_tempPath);
+        return FALSE;
+    }
     if (!m_temp.IsValid() || !JoinFinalPath(expectedFinal, tempFinal, PRODUCT_GUID)) {
         Report(GetLastError(), "temporary folder \"%s\" refused; stopped before the grant", m_tempPath);
         return FALSE;
@@ -78,9 +97,9 @@ BOOL CWorkFolder::Create()
         Report(GetLastError(), "work folder \"%s\" cannot be created", m_path.GetString());
         return FALSE;
     }
-    char finalPath[kFinalPathCapacity];
+    WCHAR finalPath[kFinalPathCapacity];
     m_folder.Reset(OpenRealFolder(m_path, expectedFinal, finalPath));
-    if (!m_folder.IsValid() || !IsOwnedByTrusted(m_folder.Get())) {
+    if (!m_folder.IsValid() || (KeepsSecurity(m_folder.Get(), m_path) && !IsOwnedByTrusted(m_folder.Get()))) {
         Report(GetLastError(), "work folder \"%s\" refused; stopped before the grant", m_path.GetString());
         return FALSE;
     }
