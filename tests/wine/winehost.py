@@ -1,6 +1,7 @@
 """Runs Windows programs under Wine, each test in a private prefix copied from
 the template prefix, and looks at the result from outside."""
 import os
+import pwd
 import re
 import shutil
 import subprocess
@@ -70,6 +71,31 @@ class Result:
         return self.reports[-1] if self.reports else ""
 
 
+# Wine only reads the DLLs and programs of its system folders, which make up
+# most of a prefix (a 64-bit one holds two sets, over a gigabyte): a copy
+# links them. Everything else is copied: wineserver rewrites the registry
+# files in place.
+LINKED_FOLDERS = [os.path.join("drive_c", "windows", name) for name in ("system32", "syswow64")]
+
+
+def linked(prefix, path):
+    return any(os.path.relpath(path, prefix).startswith(folder + os.sep) for folder in LINKED_FOLDERS)
+
+
+def copy_prefix(template, path):
+    shutil.copytree(template, path, symlinks=True,
+                    copy_function=lambda s, t: os.link(s, t) if linked(template, s) else shutil.copy2(s, t))
+
+
+def give_prefix(path, user):
+    """Makes the prefix `user`'s, but for the linked files, which stay the
+    template's and readable to all."""
+    account = pwd.getpwnam(user)
+    for base, _, files in os.walk(path):
+        for name in [base] + [os.path.join(base, f) for f in files if not linked(path, os.path.join(base, f))]:
+            os.lchown(name, account.pw_uid, account.pw_gid)
+
+
 class Prefix:
     """A private Wine prefix with a persistent server. Use as a context
     manager; the server is killed and the prefix removed at the end."""
@@ -79,7 +105,7 @@ class Prefix:
         root = os.path.join(env("TEST_WORK"), "prefixes")
         os.makedirs(root, exist_ok=True)
         self.path = os.path.join(root, f"{name}-{uuid.uuid4().hex[:8]}")
-        subprocess.run(["cp", "-a", env("WINE_TEMPLATE"), self.path], check=True, **QUIET)
+        copy_prefix(env("WINE_TEMPLATE"), self.path)
         users = os.path.join(self.path, "drive_c", "users")
         self.user_dir = os.path.join(users, next(
             n for n in sorted(os.listdir(users)) if n.lower() != "public" and not os.path.islink(os.path.join(users, n))))
@@ -93,7 +119,7 @@ class Prefix:
             server_file = os.path.join(self.path, "wineserver")
             if os.path.exists(server_file):
                 os.remove(server_file)
-            subprocess.run(["chown", "-R", f"{user}:", self.path], check=True, **QUIET)
+            give_prefix(self.path, user)
             self.run_as = ["runuser", "-u", user, "--"]
             self.env["HOME"] = self.path
         for var in ("DISPLAY", "WAYLAND_DISPLAY"):
