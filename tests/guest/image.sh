@@ -1,10 +1,12 @@
 #!/usr/bin/env bash
-# Builds the emulated i386 guest that runs the 32-bit Windows programs under
-# 32-bit Wine, on a kernel that cannot run 32-bit processes itself: a Debian 12
-# i386 system from Debian's packages, its kernel and an initrd, provisioned
-# in a first boot under qemu (packages configured, locale made, a Wine
-# prefix template made). The packages come from the Debian mirror that the
-# machine's apt is configured with. Prints the folder of the cached image;
+# Builds the emulated x86-64 guest that runs the 32-bit Windows programs
+# under Wine, on a host kernel that cannot run 32-bit processes itself: a
+# Debian 12 amd64 system with the i386 architecture added (64-bit kernel with
+# its IA-32 emulation on, 64-bit and 32-bit Wine) from Debian's packages, its
+# kernel and an initrd, provisioned in a first boot under qemu (packages
+# configured, locale made, a 32-bit and a 64-bit Wine prefix made to be
+# copied). The packages come from the Debian mirror that the machine's apt is
+# configured with. Prints the folder of the cached image;
 # rebuilds it only when its recipe (image.sh, guest-init, the sources) changes.
 set -euo pipefail
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
@@ -19,8 +21,8 @@ started=$SECONDS
 packages=(
     base-files base-passwd bash coreutils dash debianutils diffutils dpkg findutils grep gzip hostname
     init-system-helpers libc-bin login mawk ncurses-base ncurses-bin perl-base sed sysvinit-utils tar
-    util-linux mount passwd procps e2fsprogs kmod busybox-static linux-image-686
-    python3 cmake locales wine wine32
+    util-linux mount passwd procps e2fsprogs kmod busybox-static linux-image-amd64
+    python3 cmake locales wine wine64 wine32:i386
 )
 [ -n "$guest_sources" ] || {
     say "apt's sources (/etc/apt) name no Debian $guest_release mirror with the main component"
@@ -31,17 +33,17 @@ packages=(
 stage=$guest_cache/unpacked-$(echo "${packages[*]}" "$guest_sources" | sha256sum | cut -c1-16)
 find "$guest_cache" -mindepth 1 -maxdepth 1 -name 'unpacked-*' ! -path "$stage" -exec rm -rf {} + 2>/dev/null || true
 mkdir -p "$stage"
-# The packages stay in the image: their maintainer scripts are i386 programs,
-# run in the first boot.
+# The packages stay in the image: their maintainer scripts run in its first
+# boot, where the i386 programs among them can run.
 unpack() {
     rm -rf "$stage/root"
-    mmdebstrap --variant=extract --architectures=i386 --skip=cleanup/apt/cache \
+    mmdebstrap --variant=extract --architectures=amd64,i386 --skip=cleanup/apt/cache \
         --include="$(IFS=,; echo "${packages[*]}")" "$guest_release" "$stage/root" "$@" 2>&1 |
         tee "$stage/unpack.log" >&2
     return "${PIPESTATUS[0]}"
 }
 if [ ! -f "$stage/unpacked" ]; then
-    say "unpacking Debian 12 i386 packages from the machine's apt sources (about 2 minutes)"
+    say "unpacking Debian 12 amd64 and i386 packages from the machine's apt sources (about 2 minutes)"
     mapfile -t sources <<<"$guest_sources"
     if ! unpack "${sources[@]}"; then
         # The security suite's index can be mid-sync for days; a test guest
@@ -60,8 +62,9 @@ version=${kernel##*/vmlinuz-}
 cp "$kernel" "$stage/vmlinuz"
 
 say "making the initrd for kernel $version"
-# The 686 kernel has virtio and ext4 as modules: the initrd loads them,
-# mounts the root disk and hands over to its /sbin/guest-init.
+# The initrd loads virtio and ext4 where the kernel has them as modules
+# (modprobe says "builtin" for those built in), mounts the root disk and hands
+# over to its /sbin/guest-init.
 depmod -b "$stage/root" "$version"
 initrd=$stage/initrd
 mkdir -p "$initrd/bin" "$initrd/modules" "$initrd/dev" "$initrd/proc" "$initrd/sys" "$initrd/newroot"
@@ -100,8 +103,8 @@ install -m 755 "$here/guest-init" "$stage/root/sbin/guest-init"
 say "making the root file system image"
 mke2fs -q -t ext4 -d "$stage/root" -L guestroot "$stage/root.img" 6G
 
-say "first boot: configuring the packages and making the Wine prefix (about 4 minutes)"
-timeout 1800 qemu-system-i386 $(guest_qemu_args "$stage") \
+say "first boot: configuring the packages and making the two Wine prefixes (10 to 20 minutes)"
+timeout 2700 $guest_qemu $(guest_qemu_args "$stage") \
     -drive file="$stage/root.img",if=virtio,format=raw \
     -append "$(guest_kernel_args) guest.mode=provision" </dev/null | sed -u 's/^/  guest: /' >&2
 e2fsck -fy "$stage/root.img" >/dev/null 2>&1 || true

@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Runs a bash command line in a disposable emulated i386 guest (see image.sh)
+# Runs a bash command line in a disposable emulated x86-64 guest (see image.sh)
 # and passes on its console output and exit status. The project folder is
 # shared with the guest at the same path, so that absolute paths hold there;
 # the command runs from it. The guest's disks are discarded at the end.
@@ -41,7 +41,7 @@ truncate -s 16G "$run/scratch.img"
 mke2fs -q -t ext4 -E lazy_itable_init=1,lazy_journal_init=1 "$run/scratch.img"
 
 : > "$run/console.log"
-qemu-system-i386 $(guest_qemu_args "$image") \
+$guest_qemu $(guest_qemu_args "$image") \
     -drive file="$image/root.img",if=virtio,format=raw,snapshot=on \
     -drive file="$run/scratch.img",if=virtio,format=raw \
     -virtfs local,path="$root",mount_tag=share,security_model=passthrough,id=share \
