@@ -4,7 +4,7 @@ product_tree=$root/build
 
 # Wine runs 32-bit Windows code only where the kernel runs 32-bit processes.
 # Where it cannot, the 32-bit programs run under 32-bit Wine in an emulated
-# i386 guest (tests/guest). The kernel is asked with the smallest i386 ELF
+# guest (tests/guest). The kernel is asked with the smallest i386 ELF
 # program there is (exit(0) through int 0x80), which needs no i386 package:
 # scripts/setup chooses what to install by it.
 kernel_runs_i386() {
@@ -59,7 +59,7 @@ build_x86_64_stand_in() {
         -DWEB_INSTALLER_PRODUCT_PAYLOAD="$product_tree/installer/module/Web_Installer/payload/payload.cab" "$@"
 }
 
-# Runs a bash command line in the emulated i386 guest, from $root, with the
+# Runs a bash command line in the emulated guest, from $root, with the
 # same paths as here (tests/guest/run.sh).
 in_guest() {
     "$root/tests/guest/run.sh" "$@"

@@ -7,8 +7,10 @@ folder's mode shows whether a grant took effect, and Wine's relay trace of
 the program's own calls shows when the grant ran and what it returned. The
 contents of the DACL are checked by the unit tests on in-memory descriptors.
 The same trace shows that the installer's process handle, once waited on, is
-closed, and that advapi32 comes from the system folder by its full path: the
-32-bit one, which under WOW64 is not system32.
+closed, and that advapi32 is loaded by its full path in the system folder.
+That path names system32 in every configuration: under WOW64 the file system
+redirects a 32-bit program's system32 to syswow64, and Wine shows that in no
+name a program or its traces see.
 """
 import os
 import re
@@ -18,7 +20,7 @@ import sys
 import unittest
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "wine"))
-from winehost import DEMO_MARKER, QUIET_DEBUG, SYSTEM_FOLDER, Prefix, bootstrapper  # noqa: E402
+from winehost import DEMO_MARKER, QUIET_DEBUG, Prefix, bootstrapper  # noqa: E402
 
 TRACED = ("kernel32.LoadLibraryA", "advapi32.SetFileSecurityA", "setupapi.SetupIterateCabinetA",
           "shell32.ShellExecuteExA", "kernel32.WaitForSingleObject", "kernel32.CloseHandle")
@@ -82,7 +84,7 @@ class FolderAccess(unittest.TestCase):
         self.assertTrue(os.path.exists(os.path.join(self.prefix.work_folder, DEMO_MARKER)))
 
         loads = [c[1].lower() for c in calls if c[0] == "LoadLibraryA" and "advapi32" in c[1].lower()]
-        self.assertEqual([f"c:\\windows\\{SYSTEM_FOLDER}\\advapi32.dll"] * 2, loads, "one load for each grant")
+        self.assertEqual(["c:\\windows\\system32\\advapi32.dll"] * 2, loads, "one load for each grant")
 
         names = [c[0] for c in calls]
         wait = names.index("WaitForSingleObject", names.index("ShellExecuteExA"))

@@ -24,9 +24,6 @@ TEST_USER = "webinst-test"
 # 32-bit prefix), "wow64" (the 32-bit programs in a 64-bit prefix), or the
 # x86-64 stand-in's "win64".
 CONFIG = os.environ.get("WINE_CONFIG", "win32")
-# Where GetSystemDirectory points this tree's programs: WOW64 gives 32-bit
-# programs a system folder of their own.
-SYSTEM_FOLDER = "syswow64" if CONFIG == "wow64" else "system32"
 
 # Only what programs write to the debugger channel.
 QUIET_DEBUG = "-all,warn+debugstr"
