@@ -3,36 +3,29 @@
 #include <string.h>
 #include <wchar.h>
 
-BOOL BoundedCopy(char* dest, size_t capacity, const char* src)
+static size_t Length(const char* text, size_t limit) { return strnlen(text, limit); }
+static size_t Length(const WCHAR* text, size_t limit) { return wcsnlen(text, limit); }
+
+template <typename Char>
+static BOOL Copy(Char* dest, size_t capacity, const Char* src)
 {
-    size_t length = strlen(src);
+    size_t length = Length(src, capacity);
     if (length >= capacity)
         return FALSE;
-    memcpy(dest, src, length + 1);
+    memcpy(dest, src, (length + 1) * sizeof(Char));
     return TRUE;
 }
 
-BOOL BoundedAppend(char* dest, size_t capacity, const char* src)
+template <typename Char>
+static BOOL Append(Char* dest, size_t capacity, const Char* src)
 {
-    size_t used = strnlen(dest, capacity);
+    size_t used = Length(dest, capacity);
     if (used == capacity)
         return FALSE;
-    return BoundedCopy(dest + used, capacity - used, src);
+    return Copy(dest + used, capacity - used, src);
 }
 
-BOOL BoundedCopy(WCHAR* dest, size_t capacity, const WCHAR* src)
-{
-    size_t length = wcslen(src);
-    if (length >= capacity)
-        return FALSE;
-    memcpy(dest, src, (length + 1) * sizeof(WCHAR));
-    return TRUE;
-}
-
-BOOL BoundedAppend(WCHAR* dest, size_t capacity, const WCHAR* src)
-{
-    size_t used = wcsnlen(dest, capacity);
-    if (used == capacity)
-        return FALSE;
-    return BoundedCopy(dest + used, capacity - used, src);
-}
+BOOL BoundedCopy(char* dest, size_t capacity, const char* src) { return Copy(dest, capacity, src); }
+BOOL BoundedAppend(char* dest, size_t capacity, const char* src) { return Append(dest, capacity, src); }
+BOOL BoundedCopy(WCHAR* dest, size_t capacity, const WCHAR* src) { return Copy(dest, capacity, src); }
+BOOL BoundedAppend(WCHAR* dest, size_t capacity, const WCHAR* src) { return Append(dest, capacity, src); }
