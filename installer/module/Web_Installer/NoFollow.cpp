@@ -332,13 +332,13 @@ static BOOL RemoveEntry(const WCHAR* folder, const WCHAR* folderFinal, const FIL
     WCHAR name[MAX_PATH];
     WCHAR path[MAX_PATH];
     WCHAR expectedFinal[kFinalPathCapacity];
-    if (length >= MAX_PATH || !BoundedCopy(path, MAX_PATH, folder) || !BoundedAppend(path, MAX_PATH, L"\\")) {
-        SetLastError(ERROR_FILENAME_EXCED_RANGE);
-        return LeftoverStays(folder);
+    BOOL fits = length < MAX_PATH;
+    if (fits) {
+        memcpy(name, entry->FileName, length * sizeof(WCHAR));
+        name[length] = L'\0';
     }
-    memcpy(name, entry->FileName, length * sizeof(WCHAR));
-    name[length] = L'\0';
-    if (!BoundedAppend(path, MAX_PATH, name) || !JoinWide(expectedFinal, folderFinal, name)) {
+    if (!fits || !BoundedCopy(path, MAX_PATH, folder) || !BoundedAppend(path, MAX_PATH, L"\\") ||
+        !BoundedAppend(path, MAX_PATH, name) || !JoinWide(expectedFinal, folderFinal, name)) {
         SetLastError(ERROR_FILENAME_EXCED_RANGE);
         return LeftoverStays(folder);
     }
