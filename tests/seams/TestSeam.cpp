@@ -5,7 +5,7 @@
 #include <stdlib.h>
 #include <string.h>
 
-#include "NoFollow.h"
+#include "Handle.h"
 
 // WEB_INSTALLER_TEST_SEAM=<point>:<action>. The action when the run passes
 // <point>, or NULL.

@@ -6,8 +6,9 @@
 #include <string>
 #include <vector>
 
+#include "EveryoneGrant.h"
 #include "FolderAccess.h"
-#include "WorkFolder.h"
+#include "FolderOwner.h"
 
 namespace {
 

@@ -4,9 +4,9 @@
 #include <string.h>
 
 #include "BoundedString.h"
-#include "Diagnostics.h"
 #include "NoFollow.h"
 #include "ProductNames.h"
+#include "Refusals.h"
 
 // The SHA-256 of what `file` holds from its current position to its end,
 // through the system's own cryptographic provider.

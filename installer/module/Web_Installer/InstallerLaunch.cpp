@@ -4,11 +4,11 @@
 #include <shellapi.h>
 #include <string.h>
 
-#include "Diagnostics.h"
 #include "InstallerCheck.h"
 #include "NarrowString.h"
 #include "NoFollow.h"
 #include "ProductNames.h"
+#include "Report.h"
 
 void LaunchInstaller(const char* workFolder)
 {

@@ -5,22 +5,9 @@
 
 #include "BoundedString.h"
 #include "CodePage.h"
-#include "Diagnostics.h"
+#include "Refusals.h"
+#include "Report.h"
 #include "TestSeam.h"
-
-void CFileHandle::Reset(HANDLE handle)
-{
-    if (m_handle != INVALID_HANDLE_VALUE)
-        CloseHandle(m_handle);
-    m_handle = handle;
-}
-
-HANDLE CFileHandle::Release()
-{
-    HANDLE handle = m_handle;
-    m_handle = INVALID_HANDLE_VALUE;
-    return handle;
-}
 
 static HANDLE OpenItself(const WCHAR* path, DWORD access, DWORD share)
 {
@@ -50,25 +37,6 @@ static BOOL Query(HANDLE handle, DWORD* attributes, FILE_STANDARD_INFO* standard
         return FALSE;
     *attributes = basic.FileAttributes;
     return TRUE;
-}
-
-BOOL IsSameFinalPath(const WCHAR* a, const WCHAR* b)
-{
-    return CompareStringOrdinal(a, -1, b, -1, TRUE) == CSTR_EQUAL;
-}
-
-static BOOL JoinWide(WCHAR* out, const WCHAR* folderFinal, const WCHAR* name)
-{
-    size_t length = wcslen(folderFinal);
-    BOOL atRoot = length > 0 && folderFinal[length - 1] == L'\\';
-    return BoundedCopy(out, kFinalPathCapacity, folderFinal) &&
-           (atRoot || BoundedAppend(out, kFinalPathCapacity, L"\\")) && BoundedAppend(out, kFinalPathCapacity, name);
-}
-
-BOOL JoinFinalPath(WCHAR* out, const WCHAR* folderFinal, const char* name)
-{
-    WCHAR wide[MAX_PATH];
-    return Widen(name, wide) && JoinWide(out, folderFinal, wide);
 }
 
 // Every expected final path is built from another handle's final path, so
@@ -338,7 +306,7 @@ static BOOL RemoveEntry(const WCHAR* folder, const WCHAR* folderFinal, const FIL
         name[length] = L'\0';
     }
     if (!fits || !BoundedCopy(path, MAX_PATH, folder) || !BoundedAppend(path, MAX_PATH, L"\\") ||
-        !BoundedAppend(path, MAX_PATH, name) || !JoinWide(expectedFinal, folderFinal, name)) {
+        !BoundedAppend(path, MAX_PATH, name) || !JoinFinalPath(expectedFinal, folderFinal, name)) {
         SetLastError(ERROR_FILENAME_EXCED_RANGE);
         return LeftoverStays(folder);
     }

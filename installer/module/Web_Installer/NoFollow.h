@@ -2,6 +2,9 @@
 
 #include <windows.h>
 
+#include "Handle.h"
+#include "PathText.h"
+
 // File-system access in the work folder that never goes through a link. The
 // work folder lies in a folder its user can write to, and is open to
 // Everyone during the run; a link or junction planted at one of its paths
@@ -12,41 +15,6 @@
 // (FILE_FLAG_OPEN_REPARSE_POINT) that shows no reparse point, and, where
 // the caller knows it, whose final path is the one expected: some platforms
 // follow links even then and show them only through where they lead.
-
-// Room for a final path ("\\Device\\HarddiskVolume2\\...": the volume's NT
-// name, which every volume has) in UTF-16 characters, which can be longer than the
-// path it was opened by when that one holds short (8.3) names. Paths are
-// given in the ANSI code page, and refused where it cannot spell them
-// exactly in UTF-16.
-const DWORD kFinalPathCapacity = 1024;
-
-// Closes the handle it holds when it goes out of scope.
-class CFileHandle {
-public:
-    explicit CFileHandle(HANDLE handle = INVALID_HANDLE_VALUE) : m_handle(handle) {}
-    ~CFileHandle() { Reset(INVALID_HANDLE_VALUE); }
-
-    void Reset(HANDLE handle);
-    // Gives the handle up to the caller, who closes it.
-    HANDLE Release();
-    HANDLE Get() const { return m_handle; }
-    BOOL IsValid() const { return m_handle != INVALID_HANDLE_VALUE; }
-
-private:
-    CFileHandle(const CFileHandle&);
-    CFileHandle& operator=(const CFileHandle&);
-
-    HANDLE m_handle;
-};
-
-// TRUE when two final paths name the same object: an ordinal comparison
-// that ignores case as the file system does, not by the user's locale.
-BOOL IsSameFinalPath(const WCHAR* a, const WCHAR* b);
-
-// The final path of `name` (in the ANSI code page) in the folder whose final
-// path is `folderFinal`, into `out` (kFinalPathCapacity characters). A
-// volume's root already ends in a backslash and gets none added.
-BOOL JoinFinalPath(WCHAR* out, const WCHAR* folderFinal, const char* name);
 
 // Opens the folder at `path` and checks that it is a real folder, not a link.
 // The handle does not share delete access, so while it is open the folder

@@ -6,11 +6,11 @@
 #include <type_traits>
 
 #include "BoundedString.h"
-#include "CabinetPaths.h"
-#include "Diagnostics.h"
+#include "Expansion.h"
 #include "File.h"
 #include "NoFollow.h"
 #include "ProductNames.h"
+#include "Report.h"
 #include "TestSeam.h"
 
 static_assert(std::is_same<decltype(&CabinetFileCallback), PSP_FILE_CALLBACK_A>::value,
@@ -18,125 +18,16 @@ static_assert(std::is_same<decltype(&CabinetFileCallback), PSP_FILE_CALLBACK_A>:
 
 CString g_extractBase;
 
-// Not every SetupAPI stops on the callback's error replies, nor reports a
-// member written short (a full disk), so the callback keeps its own account:
-// each member handed out is checked on disk when reported extracted.
-static struct Expansion {
-    BOOL failed;
-    BOOL memberPending;
-    DWORD memberSize;
-    char memberTarget[MAX_PATH];
-    WCHAR memberFinal[kFinalPathCapacity];
-    CFolderChain memberFolders;
-} g_expansion;
-
-void BeginExpansion()
+UINT CALLBACK CabinetFileCallback(PVOID context, UINT notification, UINT_PTR param1, UINT_PTR)
 {
-    g_expansion.failed = FALSE;
-    g_expansion.memberPending = FALSE;
-    g_expansion.memberFolders.Release();
-}
-
-BOOL EndExpansion()
-{
-    g_expansion.memberFolders.Release();
-    if (!g_expansion.failed && g_expansion.memberPending)
-        Report(0, "member \"%s\" was never reported extracted", g_expansion.memberTarget);
-    return !g_expansion.failed && !g_expansion.memberPending;
-}
-
-// Only the first failure of an expansion is reported: what follows is its
-// consequence. `what` names `object` with one %s.
-static UINT Fail(const char* what, const char* object, DWORD error, UINT reply)
-{
-    if (!g_expansion.failed) {
-        WIN32_FILE_ATTRIBUTE_DATA found;
-        if (error == kRefusedSize && GetFileAttributesExA(object, GetFileExInfoStandard, &found))
-            Report(0, "member \"%s\" is %I64u bytes on disk, the cabinet says %lu", object,
-                   (static_cast<ULONGLONG>(found.nFileSizeHigh) << 32) | found.nFileSizeLow, g_expansion.memberSize);
-        else
-            Report(error, what, object);
-    }
-    g_expansion.failed = TRUE;
-    g_expansion.memberFolders.Release();
-    SetLastError(error);
-    return reply;
-}
-
-static const char kNotExpanded[] = "member \"%s\" not expanded";
-
-static UINT Refuse(const char* member, DWORD error)
-{
-    // The reason comes first where the name itself may be long.
-    return Fail(error == ERROR_FILENAME_EXCED_RANGE ? "target path longer than 259 bytes for member \"%s\"" : kNotExpanded,
-                member, error, FILEOP_ABORT);
-}
-
-static UINT OnFileInCabinet(FILE_IN_CABINET_INFO_A* info)
-{
-    const char* name = info->NameInCabinet;
-    if (g_expansion.memberPending)
-        return Refuse(name, kRefusedOrder);
-    char target[MAX_PATH] = {0};
-    if (!BoundedCopy(target, MAX_PATH, g_extractBase))
-        return Refuse(name, ERROR_FILENAME_EXCED_RANGE);
-    if (!IsSafeMemberName(name, CP_ACP))
-        return Refuse(name, GetLastError());
-    if (!BoundedAppend(target, MAX_PATH, name))
-        return Refuse(name, ERROR_FILENAME_EXCED_RANGE);
-
-    // The member's folder, with its trailing backslash. A safe name leaves at
-    // least the backslash that ends the base, once one is set.
-    const char* lastBackslash = FindLastBackslash(target, CP_ACP);
-    if (lastBackslash == NULL)
-        return Refuse(name, ERROR_PATH_NOT_FOUND);
-    char folder[MAX_PATH] = {0};
-    memcpy(folder, target, static_cast<size_t>(lastBackslash - target + 1));
-    if (!g_expansion.memberFolders.Open(folder, g_extractBase.GetLength(), CP_ACP))
-        return Refuse(name, GetLastError());
-
-    // The member is written into a new file: nothing of an earlier run's
-    // file survives, and a link there is never written through.
-    WCHAR* expectedFinal = g_expansion.memberFinal;
-    if (!JoinFinalPath(expectedFinal, g_expansion.memberFolders.FinalPath(), lastBackslash + 1))
-        return Refuse(name, ERROR_FILENAME_EXCED_RANGE);
-    if (!RemoveLeftover(target, expectedFinal))
-        return Refuse(name, GetLastError());
-
-    if (!BoundedCopy(info->FullTargetName, MAX_PATH, target))
-        return Refuse(name, ERROR_FILENAME_EXCED_RANGE);
-    memcpy(g_expansion.memberTarget, target, sizeof(target));
-    g_expansion.memberSize = info->FileSize;
-    g_expansion.memberPending = TRUE;
-    return FILEOP_DOIT;
-}
-
-static UINT OnFileExtracted(const FILEPATHS_A* paths)
-{
-    const char* target = paths->Target != NULL ? paths->Target : "";
-    if (!g_expansion.memberPending || lstrcmpiA(target, g_expansion.memberTarget) != 0)
-        return Fail(kNotExpanded, target, kRefusedOrder, ERROR_INVALID_DATA);
-    g_expansion.memberPending = FALSE;
-    if (paths->Win32Error != NO_ERROR)
-        return Fail(kNotExpanded, target, paths->Win32Error, paths->Win32Error);
-    if (!IsIntactFile(g_expansion.memberTarget, g_expansion.memberFinal, g_expansion.memberSize))
-        return Fail(kNotExpanded, target, GetLastError(), ERROR_WRITE_FAULT);
-    return NO_ERROR;
-}
-
-UINT CALLBACK CabinetFileCallback(PVOID, UINT notification, UINT_PTR param1, UINT_PTR)
-{
+    CExpansion* expansion = static_cast<CExpansion*>(context);
     switch (notification) {
     case SPFILENOTIFY_FILEINCABINET:
-        return OnFileInCabinet(reinterpret_cast<FILE_IN_CABINET_INFO_A*>(param1));
+        return expansion->OnFileInCabinet(reinterpret_cast<FILE_IN_CABINET_INFO_A*>(param1));
     case SPFILENOTIFY_FILEEXTRACTED:
-        return OnFileExtracted(reinterpret_cast<const FILEPATHS_A*>(param1));
-    case SPFILENOTIFY_NEEDNEWCABINET: {
-        // The payload is one self-contained cabinet; a set is not expanded.
-        const CABINET_INFO_A* next = reinterpret_cast<const CABINET_INFO_A*>(param1);
-        return Fail("next cabinet \"%s\" not expanded", next != NULL && next->CabinetFile != NULL ? next->CabinetFile : "",
-                    kRefusedSet, ERROR_INVALID_DATA);
-    }
+        return expansion->OnFileExtracted(reinterpret_cast<const FILEPATHS_A*>(param1));
+    case SPFILENOTIFY_NEEDNEWCABINET:
+        return expansion->OnNeedNewCabinet(reinterpret_cast<const CABINET_INFO_A*>(param1));
     default:
         return NO_ERROR;
     }
@@ -205,10 +96,10 @@ BOOL ExtractPayload(HINSTANCE instance, const char* workFolder)
         Report(ERROR_NOT_ENOUGH_MEMORY, "expansion base \"%s\\\" cannot be formed", workFolder);
         return FALSE;
     }
-    BeginExpansion();
-    BOOL iterated = SetupIterateCabinetA(payloadPath, 0, CabinetFileCallback, NULL);
+    CExpansion expansion;
+    BOOL iterated = SetupIterateCabinetA(payloadPath, 0, CabinetFileCallback, &expansion);
     DWORD error = GetLastError();
-    if (!EndExpansion())
+    if (!expansion.Finish())
         return FALSE;
     if (!iterated)
         Report(error, "cabinet \"%s\" cannot be expanded", payloadPath.GetString());

@@ -13,10 +13,6 @@ extern CString g_extractBase;
 // or any member was refused or is not on disk as the cabinet declares it.
 BOOL ExtractPayload(HINSTANCE instance, const char* workFolder);
 
-// The callback's side of one expansion. BeginExpansion forgets any earlier
-// one; EndExpansion is TRUE when no member was refused and every member
-// handed to SetupAPI was reported extracted and found intact.
-void BeginExpansion();
-BOOL EndExpansion();
-
+// The SetupAPI file callback of the expansion: `context` is the expansion's
+// CExpansion.
 UINT CALLBACK CabinetFileCallback(PVOID context, UINT notification, UINT_PTR param1, UINT_PTR param2);

@@ -1,11 +1,11 @@
 #include "WebInstallerApp.h"
 
 #include "CleanupRegistration.h"
-#include "Diagnostics.h"
 #include "FolderAccess.h"
 #include "InstallerLaunch.h"
 #include "PayloadExtraction.h"
 #include "ProductNames.h"
+#include "Report.h"
 #include "WorkFolder.h"
 #include "version.h"
 

@@ -2,8 +2,10 @@
 
 #include <aclapi.h>
 
-#include "Diagnostics.h"
+#include "FolderOwner.h"
+#include "NoFollow.h"
 #include "ProductNames.h"
+#include "Report.h"
 #include "TestSeam.h"
 
 CWorkFolder::CWorkFolder()
@@ -24,43 +26,6 @@ BOOL CWorkFolder::Locate()
         return FALSE;
     }
     return TRUE;
-}
-
-BOOL HasTrustedOwner(PSECURITY_DESCRIPTOR descriptor, PSID user)
-{
-    PSID owner = NULL;
-    BOOL defaulted = FALSE;
-    if (!GetSecurityDescriptorOwner(descriptor, &owner, &defaulted) || owner == NULL || !IsValidSid(owner))
-        return FALSE;
-    return EqualSid(owner, user) || IsWellKnownSid(owner, WinBuiltinAdministratorsSid) ||
-           IsWellKnownSid(owner, WinLocalSystemSid);
-}
-
-static BOOL IsOwnedByTrusted(HANDLE folder)
-{
-    union {
-        TOKEN_USER user;
-        BYTE bytes[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE];
-    } token;
-    HANDLE process = NULL;
-    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &process))
-        return FALSE;
-    DWORD size = 0;
-    BOOL known = GetTokenInformation(process, TokenUser, &token, sizeof(token), &size);
-    CloseHandle(process);
-    PSECURITY_DESCRIPTOR descriptor = NULL;
-    if (!known)
-        return FALSE;
-    DWORD error = TestSeamOwner(folder, &descriptor);
-    if (error != ERROR_SUCCESS) {
-        SetLastError(error);
-        return FALSE;
-    }
-    BOOL trusted = HasTrustedOwner(descriptor, token.user.User.Sid);
-    LocalFree(descriptor);
-    if (!trusted)
-        SetLastError(kRefusedOwner);
-    return trusted;
 }
 
 // FAT and exFAT store no security: every file there shows a world

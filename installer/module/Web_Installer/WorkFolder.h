@@ -3,7 +3,7 @@
 #include <windows.h>
 
 #include "NarrowString.h"
-#include "NoFollow.h"
+#include "Handle.h"
 
 // The run's work folder: the product GUID in the user's temporary folder.
 // From Create on, the temporary folder and the work folder are both held
@@ -32,7 +32,3 @@ private:
     CFileHandle m_temp;
     CFileHandle m_folder;
 };
-
-// TRUE when the owner in `descriptor` is `user`, Administrators or SYSTEM:
-// any other owner could change the folder's protection whenever it likes.
-BOOL HasTrustedOwner(PSECURITY_DESCRIPTOR descriptor, PSID user);

@@ -2,22 +2,7 @@
 
 #include <windows.h>
 
-#include "NoFollow.h"
-
-// Path handling for cabinet members. Member names are byte strings in the
-// ANSI code page `codePage`, whose double-byte characters may carry the
-// backslash code (0x5C) as their trail byte; every scan here steps over
-// whole characters so that such a byte is never taken for a separator.
-
-// The last backslash of `path`, or NULL.
-const char* FindLastBackslash(const char* path, UINT codePage);
-
-// TRUE when `name` is a relative member path that cannot leave the folder it
-// is expanded into and lands where it says: backslash-separated components,
-// none empty, none ending in a dot or a space (so no "." or ".."), none a
-// reserved device name (NUL, COM1.txt, CONIN$, ...), and no colon or forward
-// slash anywhere. When FALSE, the last error says which rule the name broke.
-BOOL IsSafeMemberName(const char* name, UINT codePage);
+#include "PathText.h"
 
 const size_t kMaxFolderLevels = MAX_PATH / 2;
 

@@ -1,44 +1,23 @@
-#include "Diagnostics.h"
+#include "Report.h"
 
 #include <stdarg.h>
 #include <stdio.h>
 #include <string.h>
 
 #include "BoundedString.h"
+#include "Refusals.h"
 
 static const char kPrefix[] = "QVLM: ";
 const size_t kLineCapacity = 2048;
-
-static const struct {
-    DWORD code;
-    const char* meaning;
-} kRefusals[] = {
-    {kRefusedLink, "a link or junction"},
-    {kRefusedNotFolder, "not a folder"},
-    {kRefusedFolder, "a folder stands there"},
-    {kRefusedElsewhere, "its final path is not where its path says"},
-    {kRefusedOwner, "owned by another account, which could change its protection"},
-    {kRefusedOtherNames, "a read-only file with other names (hard links)"},
-    {kRefusedSize, "not the size the cabinet declares"},
-    {kRefusedDigest, "not the installer that was packed: its SHA-256 differs"},
-    {kRefusedNameEmpty, "the name has an empty component"},
-    {kRefusedNameEnd, "a name component ends in a dot or a space"},
-    {kRefusedNameDevice, "a name component is a device name"},
-    {kRefusedNameCharacter, "the name has a colon or a forward slash"},
-    {kRefusedSet, "the cabinet continues in another cabinet"},
-    {kRefusedOrder, "reported out of turn"},
-    {kRefusedPending, "deleted, but another program still holds it open, so its name stays until that program closes it"},
-};
 
 // "error N (meaning)": the program's own meaning, or the system's message.
 static void AppendError(char* line, DWORD error)
 {
     char text[256] = "";
-    for (size_t i = 0; i < sizeof(kRefusals) / sizeof(kRefusals[0]); ++i) {
-        if (kRefusals[i].code == error)
-            BoundedCopy(text, sizeof(text), kRefusals[i].meaning);
-    }
-    if (text[0] == '\0') {
+    const char* meaning = RefusalMeaning(error);
+    if (meaning != NULL) {
+        BoundedCopy(text, sizeof(text), meaning);
+    } else {
         DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS |
                                           FORMAT_MESSAGE_MAX_WIDTH_MASK,
                                       NULL, error, 0, text, sizeof(text), NULL);

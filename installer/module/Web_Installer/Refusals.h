@@ -20,9 +20,5 @@ const DWORD kRefusedSet = 0x2000000D;
 const DWORD kRefusedOrder = 0x2000000E;
 const DWORD kRefusedPending = 0x2000000F;
 
-// Writes one line to the debugger channel: the product's short name, then
-// `format` filled in (printf style), then, when `error` is not 0, its
-// number and meaning. Nothing is shown or stored: a debugger or a
-// debug-output viewer reads it, and without one it costs next to nothing.
-// Every road that ends the run early says why in exactly one such line.
-void Report(DWORD error, const char* format, ...) __attribute__((format(ms_printf, 2, 3)));
+// What one of the codes above means, or NULL for any other code.
+const char* RefusalMeaning(DWORD code);

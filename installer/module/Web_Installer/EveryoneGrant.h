@@ -1,0 +1,24 @@
+#pragma once
+
+#include <windows.h>
+
+// The DACL that gives Everyone full access. The two security functions that
+// build it are given by the caller, who looks them up at run time.
+
+typedef BOOL(WINAPI* SetSecurityDescriptorControlFn)(PSECURITY_DESCRIPTOR, SECURITY_DESCRIPTOR_CONTROL,
+                                                     SECURITY_DESCRIPTOR_CONTROL);
+typedef BOOL(WINAPI* AddAccessAllowedAceExFn)(PACL, DWORD, DWORD, DWORD, PSID);
+
+struct AclFunctions {
+    SetSecurityDescriptorControlFn setControl;
+    AddAccessAllowedAceExFn addAccessAllowedAceEx;
+};
+
+// Builds in `newDescriptor` the DACL of `oldDescriptor` with one inheritable
+// full-access entry for `everyone`: after the explicit entries that precede
+// the first inherited one (less any older entries for `everyone`), before
+// the inherited ones. The DACL's inheritance control bits are carried over.
+// `*newAcl` receives the heap block that `newDescriptor` points into; the
+// caller frees it with HeapFree on every outcome.
+BOOL BuildEveryoneGrant(PSECURITY_DESCRIPTOR oldDescriptor, PSID everyone, const AclFunctions& functions,
+                        SECURITY_DESCRIPTOR* newDescriptor, PACL* newAcl);

@@ -1,0 +1,108 @@
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <string>
+
+#include "File.h"
+#include "FolderChain.h"
+#include "NoFollow.h"
+#include "PathText.h"
+#include "temp_folder.h"
+
+namespace {
+
+const UINT kWestern = 1252;
+
+using FolderChainTest = TempFolder;
+
+TEST_F(FolderChainTest, HoldsEveryLevelOfTheCurrentFolderOnly)
+{
+    CFolderChain chain;
+    ASSERT_TRUE(chain.Open((base_ + "a\\b\\c\\").c_str(), base_.size(), kWestern));
+    ASSERT_TRUE(chain.Open((base_ + "a\\b\\d\\").c_str(), base_.size(), kWestern));
+    const std::wstring final = chain.FinalPath();
+    EXPECT_EQ(L"\\a\\b\\d", final.substr(final.size() - 6));
+    EXPECT_FALSE(MoveFileA((base_ + "a\\b").c_str(), (base_ + "moved").c_str()));
+    EXPECT_FALSE(RemoveDirectoryA((base_ + "a\\b\\d").c_str()));
+    EXPECT_TRUE(MoveFileA((base_ + "a\\b\\c").c_str(), (base_ + "a\\b\\c2").c_str())) << "no longer held";
+
+    // A folder that only begins with the same bytes is another folder.
+    ASSERT_TRUE(chain.Open((base_ + "a\\bb\\").c_str(), base_.size(), kWestern));
+    EXPECT_TRUE(MoveFileA((base_ + "a\\b").c_str(), (base_ + "moved").c_str()));
+    chain.Release();
+    EXPECT_TRUE(MoveFileA((base_ + "a").c_str(), (base_ + "moved2").c_str()));
+
+    // A file where a folder level should be.
+    Put("f", 0);
+    EXPECT_FALSE(chain.Open((base_ + "f\\g\\").c_str(), base_.size(), kWestern));
+    EXPECT_FALSE(Exists("f\\g"));
+}
+
+TEST_F(FolderChainTest, RefusesALevelReachedByAnotherName)
+{
+    // A short (8.3) name reaches the folder, but is not its final path: the
+    // comparison that catches links followed silently must catch this too.
+    const std::string longName = "long folder name";
+    Put(longName, -1);
+    char shortPath[MAX_PATH];
+    DWORD length = GetShortPathNameA((base_ + longName).c_str(), shortPath, MAX_PATH);
+    ASSERT_TRUE(length > 0 && length < MAX_PATH);
+    const std::string shortName = FindLastBackslash(shortPath, kWestern) + 1;
+    if (shortName == longName)
+        GTEST_SKIP() << "this file system gives no short names";
+    CFolderChain chain;
+    EXPECT_FALSE(chain.Open((base_ + shortName + "\\").c_str(), base_.size(), kWestern)) << shortName;
+    EXPECT_TRUE(chain.Open((base_ + longName + "\\").c_str(), base_.size(), kWestern));
+}
+
+using LeftoverTest = TempFolder;
+
+TEST_F(LeftoverTest, EarlierRunIsRemovedDepthFirstOrTheRunRefused)
+{
+    const std::string folder = base_.substr(0, base_.size() - 1);
+    auto empty = [&folder]() {
+        WCHAR finalPath[kFinalPathCapacity];
+        CFileHandle held(OpenRealFolder(folder.c_str(), NULL, finalPath));
+        return held.IsValid() && RemoveFolderContents(held.Get(), folder.c_str(), finalPath);
+    };
+    Put("extra.dll", 10);
+    Put("stale", -1);
+    Put("stale\\deep", -1);
+    Put("stale\\deep\\old.txt", 5, FILE_ATTRIBUTE_READONLY);
+    Put("CDInst.cab", 100);
+    // Names no ANSI code page spells whole: 1252 lacks the kanji, 932 the
+    // accented letter.
+    const std::wstring wideBase(base_.begin(), base_.end());
+    const std::wstring unspellable = L"\x8868\x00e9";
+    ASSERT_TRUE(CreateDirectoryW((wideBase + unspellable).c_str(), NULL));
+    for (const std::wstring& name : {unspellable + L".txt", unspellable + L"\\" + unspellable + L".txt"}) {
+        HANDLE file = CreateFileW((wideBase + name).c_str(), GENERIC_WRITE, 0, NULL, CREATE_NEW, 0, NULL);
+        ASSERT_NE(INVALID_HANDLE_VALUE, file);
+        CloseHandle(file);
+    }
+    EXPECT_TRUE(empty());
+    for (const char* name : {"extra.dll", "stale", "CDInst.cab"})
+        EXPECT_FALSE(Exists(name)) << name;
+    EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesW((wideBase + unspellable).c_str()));
+    EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesW((wideBase + unspellable + L".txt").c_str()));
+    EXPECT_TRUE(empty()) << "nothing to remove";
+
+    // A file held open by another program stays, with its folder.
+    Put("busy", -1);
+    Put("busy\\held.txt", 3);
+    HANDLE holder = CreateFileA((base_ + "busy\\held.txt").c_str(), GENERIC_READ, 0, NULL, OPEN_EXISTING, 0, NULL);
+    EXPECT_FALSE(empty());
+    EXPECT_TRUE(Exists("busy\\held.txt"));
+    CloseHandle(holder);
+
+    // What appears where the payload is then created is never written over.
+    Put("CDInst.cab", 7);
+    CFile payload;
+    EXPECT_FALSE(payload.Create((base_ + "CDInst.cab").c_str()));
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    ASSERT_TRUE(GetFileAttributesExA((base_ + "CDInst.cab").c_str(), GetFileExInfoStandard, &data));
+    EXPECT_EQ(7u, data.nFileSizeLow);
+}
+
+}  // namespace
