@@ -9,6 +9,7 @@
 #include <string>
 
 #include "Expansion.h"
+#include "HeldFolder.h"
 #include "PayloadExtraction.h"
 #include "temp_folder.h"
 
@@ -20,11 +21,19 @@ protected:
     {
         TempFolder::SetUp();
         ASSERT_TRUE(g_extractBase.Format("%s", base_.c_str()));
+        ASSERT_TRUE(work_.OpenReal(base_.substr(0, base_.size() - 1).c_str(), NULL));
         Restart();
     }
 
+    void TearDown() override
+    {
+        expansion_.reset();
+        work_.Close();
+        TempFolder::TearDown();
+    }
+
     // Forgets the expansion so far and begins another.
-    void Restart() { expansion_.reset(new CExpansion); }
+    void Restart() { expansion_.reset(new CExpansion(work_)); }
 
     UINT Notify(UINT notification, const void* param1, UINT_PTR param2 = 0)
     {
@@ -49,6 +58,7 @@ protected:
 
     BOOL Finish() { return expansion_->Finish(); }
 
+    CHeldFolder work_;
     std::unique_ptr<CExpansion> expansion_;
 };
 

@@ -6,7 +6,9 @@
 
 #include "File.h"
 #include "FolderChain.h"
-#include "NoFollow.h"
+#include "HeldFolder.h"
+#include "Leftovers.h"
+#include "Refusals.h"
 #include "PathText.h"
 #include "temp_folder.h"
 
@@ -18,7 +20,9 @@ using FolderChainTest = TempFolder;
 
 TEST_F(FolderChainTest, HoldsEveryLevelOfTheCurrentFolderOnly)
 {
-    CFolderChain chain;
+    CHeldFolder base;
+    ASSERT_TRUE(base.OpenReal(base_.substr(0, base_.size() - 1).c_str(), NULL));
+    CFolderChain chain(base);
     ASSERT_TRUE(chain.Open((base_ + "a\\b\\c\\").c_str(), base_.size(), kWestern));
     ASSERT_TRUE(chain.Open((base_ + "a\\b\\d\\").c_str(), base_.size(), kWestern));
     const std::wstring final = chain.FinalPath();
@@ -32,11 +36,19 @@ TEST_F(FolderChainTest, HoldsEveryLevelOfTheCurrentFolderOnly)
     EXPECT_TRUE(MoveFileA((base_ + "a\\b").c_str(), (base_ + "moved").c_str()));
     chain.Release();
     EXPECT_TRUE(MoveFileA((base_ + "a").c_str(), (base_ + "moved2").c_str()));
+    EXPECT_EQ(std::wstring(base.FinalPath()), chain.FinalPath());
 
     // A file where a folder level should be.
     Put("f", 0);
     EXPECT_FALSE(chain.Open((base_ + "f\\g\\").c_str(), base_.size(), kWestern));
     EXPECT_FALSE(Exists("f\\g"));
+
+    // Nothing is created outside the base, whatever the folder names.
+    Put("other", -1);
+    const std::string outside = base_ + "other\\";
+    EXPECT_FALSE(chain.Open((outside + "x\\").c_str(), outside.size(), kWestern));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_BAD_PATHNAME), GetLastError());
+    EXPECT_FALSE(Exists("other\\x"));
 }
 
 TEST_F(FolderChainTest, RefusesALevelReachedByAnotherName)
@@ -51,7 +63,9 @@ TEST_F(FolderChainTest, RefusesALevelReachedByAnotherName)
     const std::string shortName = FindLastBackslash(shortPath, kWestern) + 1;
     if (shortName == longName)
         GTEST_SKIP() << "this file system gives no short names";
-    CFolderChain chain;
+    CHeldFolder base;
+    ASSERT_TRUE(base.OpenReal(base_.substr(0, base_.size() - 1).c_str(), NULL));
+    CFolderChain chain(base);
     EXPECT_FALSE(chain.Open((base_ + shortName + "\\").c_str(), base_.size(), kWestern)) << shortName;
     EXPECT_TRUE(chain.Open((base_ + longName + "\\").c_str(), base_.size(), kWestern));
 }
@@ -62,9 +76,8 @@ TEST_F(LeftoverTest, EarlierRunIsRemovedDepthFirstOrTheRunRefused)
 {
     const std::string folder = base_.substr(0, base_.size() - 1);
     auto empty = [&folder]() {
-        WCHAR finalPath[kFinalPathCapacity];
-        CFileHandle held(OpenRealFolder(folder.c_str(), NULL, finalPath));
-        return held.IsValid() && RemoveFolderContents(held.Get(), folder.c_str(), finalPath);
+        CHeldFolder held;
+        return held.OpenReal(folder.c_str(), NULL) && RemoveFolderContents(held);
     };
     Put("extra.dll", 10);
     Put("stale", -1);

@@ -99,12 +99,46 @@ TEST(FinalPaths, JoinedAndComparedAsTheFileSystemDoes)
         {L"\\Device\\HarddiskVolume2\\Windows\\Temp", L"\\Device\\HarddiskVolume2\\Program Files\\Service", false},
     };
     for (const Row& row : rows) {
-        WCHAR joined[kFinalPathCapacity];
-        ASSERT_TRUE(JoinFinalPath(joined, row.folder, "{G}"));
+        CFinalPath joined;
+        ASSERT_TRUE(JoinFinalPath(&joined, row.folder, "{G}"));
         EXPECT_EQ(row.same, !!IsSameFinalPath(joined, row.found)) << (&row - rows);
     }
-    WCHAR joined[kFinalPathCapacity];
-    EXPECT_FALSE(JoinFinalPath(joined, std::wstring(kFinalPathCapacity - 2, L'a').c_str(), "{G}"));
+    CFinalPath joined;
+    EXPECT_FALSE(JoinFinalPath(&joined, std::wstring(kFinalPathCapacity - 2, L'a').c_str(), "{G}"));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_FILENAME_EXCED_RANGE), GetLastError());
+}
+
+TEST(PathText, ChildrenJoinedWithOneBackslashAndPathsComparedOrdinally)
+{
+    struct Row {
+        const char* folder;
+        const char* name;
+        const char* joined;
+    } rows[] = {
+        {"C:\\", "x.txt", "C:\\x.txt"},
+        {"C:\\Temp", "{G}", "C:\\Temp\\{G}"},
+        {"C:\\Temp\\", "{G}", "C:\\Temp\\{G}"},
+        {"C:\\Temp", "a\\b.txt", "C:\\Temp\\a\\b.txt"},
+    };
+    for (const Row& row : rows) {
+        CPathText joined;
+        ASSERT_TRUE(JoinPath(&joined, row.folder, row.name)) << row.folder;
+        EXPECT_STREQ(row.joined, joined) << row.folder;
+        EXPECT_TRUE(IsSamePath(row.joined, std::string(joined.Get()).c_str()));
+    }
+    // What does not fit leaves the path as it was.
+    CPathText joined;
+    ASSERT_TRUE(joined.Assign("kept"));
+    const std::string name(MAX_PATH - 8, 'n');
+    SetLastError(0);
+    EXPECT_FALSE(JoinPath(&joined, "C:\\Temp", name.c_str()));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_FILENAME_EXCED_RANGE), GetLastError());
+    EXPECT_STREQ("kept", joined);
+    EXPECT_TRUE(JoinPath(&joined, "C:\\", name.c_str()));
+
+    EXPECT_TRUE(IsSamePath("C:\\TEMP\\a.TXT", "c:\\temp\\A.txt"));
+    EXPECT_FALSE(IsSamePath("C:\\Temp\\a.txt", "C:\\Temp\\a.txt "));
+    EXPECT_FALSE(IsSamePath("C:\\Temp\\a.txt", "C:\\Temp\\b.txt"));
 }
 
 TEST(CodePages, ConversionsUseTheFlagsEachAllowsAndRefuseWhatItCannotSpell)

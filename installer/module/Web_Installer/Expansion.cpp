@@ -4,34 +4,29 @@
 
 #include "BoundedString.h"
 #include "MemberNames.h"
+#include "Leftovers.h"
 #include "NoFollow.h"
-#include "PayloadExtraction.h"
 #include "Refusals.h"
 #include "Report.h"
 
-CExpansion::CExpansion() : m_failed(FALSE), m_memberPending(FALSE), m_memberSize(0)
-{
-    m_memberTarget[0] = '\0';
-    m_memberFinal[0] = L'\0';
-}
+CExpansion::CExpansion(const CHeldFolder& work) : m_failed(FALSE), m_memberSize(0), m_memberFolders(work) {}
 
 BOOL CExpansion::Finish()
 {
     m_memberFolders.Release();
-    if (!m_failed && m_memberPending)
-        Report(0, "member \"%s\" was never reported extracted", m_memberTarget);
-    return !m_failed && !m_memberPending;
+    if (!m_failed && IsMemberPending())
+        Report(0, "member \"%s\" was never reported extracted", m_memberTarget.Get());
+    return !m_failed && !IsMemberPending();
 }
 
 // Only the first failure of an expansion is reported: what follows is its
-// consequence. `what` names `object` with one %s.
-UINT CExpansion::Fail(const char* what, const char* object, DWORD error, UINT reply)
+// consequence. `what` names `object` with one %s; a member of the wrong size
+// is reported with the size found.
+UINT CExpansion::Fail(const char* what, const char* object, DWORD error, UINT reply, ULONGLONG foundSize)
 {
     if (!m_failed) {
-        WIN32_FILE_ATTRIBUTE_DATA found;
-        if (error == kRefusedSize && GetFileAttributesExA(object, GetFileExInfoStandard, &found))
-            Report(0, "member \"%s\" is %I64u bytes on disk, the cabinet says %lu", object,
-                   (static_cast<ULONGLONG>(found.nFileSizeHigh) << 32) | found.nFileSizeLow, m_memberSize);
+        if (error == kRefusedSize)
+            Report(0, "member \"%s\" is %I64u bytes on disk, the cabinet says %lu", object, foundSize, m_memberSize);
         else
             Report(error, what, object);
     }
@@ -50,18 +45,18 @@ UINT CExpansion::Refuse(const char* member, DWORD error)
                 member, error, FILEOP_ABORT);
 }
 
-UINT CExpansion::OnFileInCabinet(FILE_IN_CABINET_INFO_A* info)
+UINT CExpansion::OnFileInCabinet(FILE_IN_CABINET_INFO_A* info, const char* base)
 {
     const char* name = info->NameInCabinet;
-    if (m_memberPending)
+    if (IsMemberPending())
         return Refuse(name, kRefusedOrder);
-    char target[MAX_PATH] = {0};
-    if (!BoundedCopy(target, MAX_PATH, g_extractBase))
-        return Refuse(name, ERROR_FILENAME_EXCED_RANGE);
+    CPathText target;
+    if (!target.Assign(base))
+        return Refuse(name, GetLastError());
     if (!IsSafeMemberName(name, CP_ACP))
         return Refuse(name, GetLastError());
-    if (!BoundedAppend(target, MAX_PATH, name))
-        return Refuse(name, ERROR_FILENAME_EXCED_RANGE);
+    if (!target.Append(name))
+        return Refuse(name, GetLastError());
 
     // The member's folder, with its trailing backslash. A safe name leaves at
     // least the backslash that ends the base, once one is set.
@@ -69,36 +64,36 @@ UINT CExpansion::OnFileInCabinet(FILE_IN_CABINET_INFO_A* info)
     if (lastBackslash == NULL)
         return Refuse(name, ERROR_PATH_NOT_FOUND);
     char folder[MAX_PATH] = {0};
-    memcpy(folder, target, static_cast<size_t>(lastBackslash - target + 1));
-    if (!m_memberFolders.Open(folder, g_extractBase.GetLength(), CP_ACP))
+    memcpy(folder, target.Get(), static_cast<size_t>(lastBackslash - target.Get() + 1));
+    if (!m_memberFolders.Open(folder, strlen(base), CP_ACP))
         return Refuse(name, GetLastError());
 
     // The member is written into a new file: nothing of an earlier run's
     // file survives, and a link there is never written through.
-    WCHAR* expectedFinal = m_memberFinal;
-    if (!JoinFinalPath(expectedFinal, m_memberFolders.FinalPath(), lastBackslash + 1))
-        return Refuse(name, ERROR_FILENAME_EXCED_RANGE);
-    if (!RemoveLeftover(target, expectedFinal))
+    if (!JoinFinalPath(&m_memberFinal, m_memberFolders.FinalPath(), lastBackslash + 1))
+        return Refuse(name, GetLastError());
+    if (!RemoveLeftover(target, m_memberFinal))
         return Refuse(name, GetLastError());
 
     if (!BoundedCopy(info->FullTargetName, MAX_PATH, target))
         return Refuse(name, ERROR_FILENAME_EXCED_RANGE);
-    memcpy(m_memberTarget, target, sizeof(target));
+    m_memberTarget = target;
     m_memberSize = info->FileSize;
-    m_memberPending = TRUE;
     return FILEOP_DOIT;
 }
 
 UINT CExpansion::OnFileExtracted(const FILEPATHS_A* paths)
 {
     const char* target = paths->Target != NULL ? paths->Target : "";
-    if (!m_memberPending || lstrcmpiA(target, m_memberTarget) != 0)
+    if (!IsMemberPending() || !IsSamePath(target, m_memberTarget))
         return Fail(kNotExpanded, target, kRefusedOrder, ERROR_INVALID_DATA);
-    m_memberPending = FALSE;
+    CPathText member = m_memberTarget;
+    m_memberTarget.Clear();
     if (paths->Win32Error != NO_ERROR)
         return Fail(kNotExpanded, target, paths->Win32Error, paths->Win32Error);
-    if (!IsIntactFile(m_memberTarget, m_memberFinal, m_memberSize))
-        return Fail(kNotExpanded, target, GetLastError(), ERROR_WRITE_FAULT);
+    ULONGLONG found = 0;
+    if (!IsIntactFile(member, m_memberFinal, m_memberSize, &found))
+        return Fail(kNotExpanded, target, GetLastError(), ERROR_WRITE_FAULT, found);
     return NO_ERROR;
 }
 

@@ -4,6 +4,7 @@
 #include <setupapi.h>
 
 #include "FolderChain.h"
+#include "HeldFolder.h"
 #include "PathText.h"
 
 // One expansion's account, which CabinetFileCallback keeps in the context
@@ -13,11 +14,12 @@
 // extracted.
 class CExpansion {
 public:
-    CExpansion();
+    // Members are expanded below `work`.
+    explicit CExpansion(const CHeldFolder& work);
 
-    // The callback's replies to the notifications it acts on; members land
-    // below g_extractBase.
-    UINT OnFileInCabinet(FILE_IN_CABINET_INFO_A* info);
+    // The callback's replies to the notifications it acts on. A member lands
+    // at `base`, the work folder's path with a backslash, followed by its name.
+    UINT OnFileInCabinet(FILE_IN_CABINET_INFO_A* info, const char* base);
     UINT OnFileExtracted(const FILEPATHS_A* paths);
     UINT OnNeedNewCabinet(const CABINET_INFO_A* next);
 
@@ -29,13 +31,15 @@ private:
     CExpansion(const CExpansion&);
     CExpansion& operator=(const CExpansion&);
 
-    UINT Fail(const char* what, const char* object, DWORD error, UINT reply);
+    UINT Fail(const char* what, const char* object, DWORD error, UINT reply, ULONGLONG foundSize = 0);
     UINT Refuse(const char* member, DWORD error);
+    // A member handed to SetupAPI that it has not reported extracted yet.
+    BOOL IsMemberPending() const { return !m_memberTarget.IsEmpty(); }
 
     BOOL m_failed;
-    BOOL m_memberPending;
+    // The member handed out: its target, the final path there and its size.
+    CPathText m_memberTarget;
+    CFinalPath m_memberFinal;
     DWORD m_memberSize;
-    char m_memberTarget[MAX_PATH];
-    WCHAR m_memberFinal[kFinalPathCapacity];
     CFolderChain m_memberFolders;
 };

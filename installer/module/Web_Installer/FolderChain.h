@@ -2,24 +2,26 @@
 
 #include <windows.h>
 
+#include "HeldFolder.h"
 #include "PathText.h"
 
 const size_t kMaxFolderLevels = MAX_PATH / 2;
 
-// The folders from the expansion base down to one member's folder, each
-// created when missing and held open as a real folder (see OpenRealFolder)
-// until released, so that none of them is a link or can become one
-// meanwhile. The levels a member's folder shares with the previous one stay
-// held and are not checked again.
+// The folders from a held base folder down to one member's folder, a stack
+// of held folders: each level is created when missing and held open as a
+// real folder at the final path its parent's gives it, until released, so
+// that none of them is a link or can become one meanwhile. The levels a
+// member's folder shares with the previous one stay held and are not
+// checked again. The base itself is held by its owner and never reopened.
 class CFolderChain {
 public:
-    CFolderChain();
+    explicit CFolderChain(const CHeldFolder& base);
     ~CFolderChain() { Release(); }
 
     // `folder` ends with a backslash; its first `baseLength` bytes are the
-    // base folder with its backslash, which must exist: nothing is created
-    // above it. FALSE, holding nothing, when a level is missing or not a real
-    // folder where its parent's final path says it should be.
+    // base folder's path with a backslash, in code page `codePage`. FALSE,
+    // holding nothing, when a level is missing and cannot be created, or is
+    // not a real folder where its parent's final path says it should be.
     BOOL Open(const char* folder, size_t baseLength, UINT codePage);
     void Release() { ReleaseFrom(0); }
 
@@ -33,13 +35,15 @@ private:
     void ReleaseFrom(size_t level);
     BOOL Hold(const char* path, size_t end, const WCHAR* expectedFinal);
 
-    // For each level: its handle, where its path ends in m_folder, and where
-    // its final path ends in m_finalPath (each level's final path begins
-    // with its parent's).
+    const CHeldFolder& m_base;
+    // For each level below the base: its handle, where its path ends in
+    // m_folder, and where its final path ends in m_finalPath (each level's
+    // final path begins with its parent's).
     HANDLE m_levels[kMaxFolderLevels];
     size_t m_ends[kMaxFolderLevels];
     size_t m_finalEnds[kMaxFolderLevels];
     size_t m_count;
+    size_t m_baseLength;
     char m_folder[MAX_PATH];
-    WCHAR m_finalPath[kFinalPathCapacity];
+    CFinalPath m_finalPath;
 };

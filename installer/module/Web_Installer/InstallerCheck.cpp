@@ -3,7 +3,7 @@
 #include <wincrypt.h>
 #include <string.h>
 
-#include "BoundedString.h"
+#include "Handle.h"
 #include "NoFollow.h"
 #include "ProductNames.h"
 #include "Refusals.h"
@@ -42,31 +42,14 @@ static BOOL ReadPackedDigest(HINSTANCE instance, BYTE* digest)
     return TRUE;
 }
 
-HANDLE OpenPackedInstaller(HINSTANCE instance, const char* folder, const char* name)
+HANDLE OpenPackedInstaller(HINSTANCE instance, const CChildPath& installerPath)
 {
-    char path[MAX_PATH];
-    WCHAR folderFinal[kFinalPathCapacity];
-    WCHAR expectedFinal[kFinalPathCapacity];
-    if (!BoundedCopy(path, MAX_PATH, folder) || !BoundedAppend(path, MAX_PATH, "\\") ||
-        !BoundedAppend(path, MAX_PATH, name)) {
-        SetLastError(ERROR_FILENAME_EXCED_RANGE);
-        return INVALID_HANDLE_VALUE;
-    }
-    {
-        CFileHandle held(OpenRealFolder(folder, NULL, folderFinal));
-        if (!held.IsValid())
-            return INVALID_HANDLE_VALUE;
-        if (!JoinFinalPath(expectedFinal, folderFinal, name)) {
-            SetLastError(ERROR_FILENAME_EXCED_RANGE);
-            return INVALID_HANDLE_VALUE;
-        }
-    }
     BYTE expected[kDigestSize];
     BYTE actual[kDigestSize];
     ULONGLONG size = 0;
-    CFileHandle installer(CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING,
+    CFileHandle installer(CreateFileA(installerPath.Path(), GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING,
                                       FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_SEQUENTIAL_SCAN, NULL));
-    if (!installer.IsValid() || !IsRegularFileAt(installer.Get(), expectedFinal, &size) ||
+    if (!installer.IsValid() || !IsRegularFileAt(installer.Get(), installerPath.FinalPath(), &size) ||
         !ReadPackedDigest(instance, expected) || !DigestOfFile(installer.Get(), actual))
         return INVALID_HANDLE_VALUE;
     if (memcmp(expected, actual, kDigestSize) != 0) {

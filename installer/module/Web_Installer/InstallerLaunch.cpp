@@ -5,24 +5,24 @@
 #include <string.h>
 
 #include "InstallerCheck.h"
-#include "NarrowString.h"
-#include "NoFollow.h"
+#include "Handle.h"
 #include "ProductNames.h"
 #include "Report.h"
 
-void LaunchInstaller(const char* workFolder)
+void LaunchInstaller(const CHeldFolder& workFolder)
 {
-    CString installerPath;
-    if (!installerPath.Format("%s%s%s", workFolder, "\\", INSTALLER_FILE_NAME)) {
-        Report(ERROR_NOT_ENOUGH_MEMORY, "installer path in \"%s\" cannot be formed", workFolder);
+    CChildPath child;
+    if (!workFolder.Child(INSTALLER_FILE_NAME, &child)) {
+        Report(GetLastError(), "installer path in \"%s\" cannot be formed", workFolder.Path());
         return;
     }
+    const char* installerPath = child.Path();
 
     // Held until the process has started from it: from then on the system
     // keeps a running program's file from being changed.
-    CFileHandle installer(OpenPackedInstaller(GetModuleHandleA(NULL), workFolder, INSTALLER_FILE_NAME));
+    CFileHandle installer(OpenPackedInstaller(GetModuleHandleA(NULL), child));
     if (!installer.IsValid()) {
-        Report(GetLastError(), "installer \"%s\" not launched", installerPath.GetString());
+        Report(GetLastError(), "installer \"%s\" not launched", installerPath);
         return;
     }
 
@@ -38,7 +38,7 @@ void LaunchInstaller(const char* workFolder)
     DWORD error = GetLastError();
     installer.Reset(INVALID_HANDLE_VALUE);
     if (!launched)
-        Report(error, "installer \"%s\" could not be started (shell result %d)", installerPath.GetString(),
+        Report(error, "installer \"%s\" could not be started (shell result %d)", installerPath,
                static_cast<int>(reinterpret_cast<INT_PTR>(launch.hInstApp)));
     // The shell may start the file without handing back a process, e.g. when
     // an already running program takes the request over.
@@ -55,4 +55,14 @@ void LaunchInstaller(const char* workFolder)
                exitCode);
     }
     CloseHandle(launch.hProcess);
+}
+
+void LaunchInstaller(const char* workFolder)
+{
+    CHeldFolder work;
+    if (!work.OpenReal(workFolder, NULL)) {
+        Report(GetLastError(), "work folder \"%s\" cannot be opened for the launch", workFolder);
+        return;
+    }
+    LaunchInstaller(work);
 }

@@ -8,6 +8,7 @@
 #include "BoundedString.h"
 #include "Expansion.h"
 #include "File.h"
+#include "Leftovers.h"
 #include "NoFollow.h"
 #include "ProductNames.h"
 #include "Report.h"
@@ -23,7 +24,7 @@ UINT CALLBACK CabinetFileCallback(PVOID context, UINT notification, UINT_PTR par
     CExpansion* expansion = static_cast<CExpansion*>(context);
     switch (notification) {
     case SPFILENOTIFY_FILEINCABINET:
-        return expansion->OnFileInCabinet(reinterpret_cast<FILE_IN_CABINET_INFO_A*>(param1));
+        return expansion->OnFileInCabinet(reinterpret_cast<FILE_IN_CABINET_INFO_A*>(param1), g_extractBase);
     case SPFILENOTIFY_FILEEXTRACTED:
         return expansion->OnFileExtracted(reinterpret_cast<const FILEPATHS_A*>(param1));
     case SPFILENOTIFY_NEEDNEWCABINET:
@@ -33,9 +34,8 @@ UINT CALLBACK CabinetFileCallback(PVOID context, UINT notification, UINT_PTR par
     }
 }
 
-// Writes the embedded cabinet to `payloadPath`, a new file in the work folder
-// whose final path must be `payloadFinal`.
-static BOOL WritePayloadFile(HINSTANCE instance, const char* payloadPath, const WCHAR* payloadFinal)
+// Writes the embedded cabinet to `payload`, a new file in the work folder.
+static BOOL WritePayloadFile(HINSTANCE instance, const CChildPath& payload)
 {
     // A missing resource is written as an empty file, which the expansion
     // then rejects as not a cabinet.
@@ -49,59 +49,64 @@ static BOOL WritePayloadFile(HINSTANCE instance, const char* payloadPath, const 
             size = SizeofResource(instance, resource);
     }
 
-    TestSeam("payload-creating", payloadPath);
-    CFile payload;
-    if (!payload.Create(payloadPath)) {
-        Report(GetLastError(), "payload file \"%s\" cannot be created", payloadPath);
+    const char* path = payload.Path();
+    TestSeam("payload-creating", path);
+    CFile file;
+    if (!file.Create(path)) {
+        Report(GetLastError(), "payload file \"%s\" cannot be created", path);
         return FALSE;
     }
     try {
-        payload.Write(data, size);
+        file.Write(data, size);
     } catch (const CFileException& e) {
-        payload.Close();
-        Report(e.m_error, "payload file \"%s\" cannot be written", payloadPath);
+        file.Close();
+        Report(e.m_error, "payload file \"%s\" cannot be written", path);
         return FALSE;
     }
-    BOOL closed = payload.Close();
-    TestSeam("payload-written", payloadPath);
-    if (!closed || !IsIntactFile(payloadPath, payloadFinal, size)) {
-        Report(GetLastError(), "payload file \"%s\" is not as written", payloadPath);
+    BOOL closed = file.Close();
+    TestSeam("payload-written", path);
+    ULONGLONG found = 0;
+    if (!closed || !IsIntactFile(path, payload.FinalPath(), size, &found)) {
+        Report(GetLastError(), "payload file \"%s\" is not as written", path);
         return FALSE;
     }
     return TRUE;
 }
 
-BOOL ExtractPayload(HINSTANCE instance, const char* workFolder)
+BOOL ExtractPayload(HINSTANCE instance, const CHeldFolder& workFolder)
 {
-    CString payloadPath;
-    if (!payloadPath.Format("%s%s%s", workFolder, "\\", PAYLOAD_FILE_NAME)) {
-        Report(ERROR_NOT_ENOUGH_MEMORY, "payload file path in \"%s\" cannot be formed", workFolder);
+    const char* work = workFolder.Path();
+    CChildPath payload;
+    if (!workFolder.Child(PAYLOAD_FILE_NAME, &payload)) {
+        Report(GetLastError(), "payload file path in \"%s\" cannot be formed", work);
         return FALSE;
     }
     // The installer finds exactly this payload beside it: nothing an earlier
     // run, or anyone else, left in the folder stays.
-    WCHAR workFinal[kFinalPathCapacity];
-    WCHAR payloadFinal[kFinalPathCapacity];
-    CFileHandle work(OpenRealFolder(workFolder, NULL, workFinal));
-    if (!work.IsValid() || !JoinFinalPath(payloadFinal, workFinal, PAYLOAD_FILE_NAME)) {
-        Report(GetLastError(), "work folder \"%s\" cannot be opened for the expansion", workFolder);
-        return FALSE;
-    }
-    TestSeam("emptying", workFolder);
-    if (!RemoveFolderContents(work.Get(), workFolder, workFinal) ||
-        !WritePayloadFile(instance, payloadPath, payloadFinal))
+    TestSeam("emptying", work);
+    if (!RemoveFolderContents(workFolder) || !WritePayloadFile(instance, payload))
         return FALSE;
 
-    if (!g_extractBase.Format("%s\\", workFolder)) {
-        Report(ERROR_NOT_ENOUGH_MEMORY, "expansion base \"%s\\\" cannot be formed", workFolder);
+    if (!g_extractBase.Format("%s\\", work)) {
+        Report(ERROR_NOT_ENOUGH_MEMORY, "expansion base \"%s\\\" cannot be formed", work);
         return FALSE;
     }
-    CExpansion expansion;
-    BOOL iterated = SetupIterateCabinetA(payloadPath, 0, CabinetFileCallback, &expansion);
+    CExpansion expansion(workFolder);
+    BOOL iterated = SetupIterateCabinetA(payload.Path(), 0, CabinetFileCallback, &expansion);
     DWORD error = GetLastError();
     if (!expansion.Finish())
         return FALSE;
     if (!iterated)
-        Report(error, "cabinet \"%s\" cannot be expanded", payloadPath.GetString());
+        Report(error, "cabinet \"%s\" cannot be expanded", payload.Path());
     return iterated;
+}
+
+BOOL ExtractPayload(HINSTANCE instance, const char* workFolder)
+{
+    CHeldFolder work;
+    if (!work.OpenReal(workFolder, NULL)) {
+        Report(GetLastError(), "work folder \"%s\" cannot be opened for the expansion", workFolder);
+        return FALSE;
+    }
+    return ExtractPayload(instance, work);
 }

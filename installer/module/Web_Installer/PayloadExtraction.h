@@ -2,15 +2,20 @@
 
 #include <windows.h>
 
+#include "HeldFolder.h"
 #include "NarrowString.h"
 
 // The folder members are expanded into, with a trailing backslash. Set by
 // ExtractPayload before the expansion; read by CabinetFileCallback.
 extern CString g_extractBase;
 
-// Writes the embedded cabinet into `workFolder` and expands all its members
-// there. FALSE when the cabinet could not be written, the expansion failed,
-// or any member was refused or is not on disk as the cabinet declares it.
+// Writes the embedded cabinet into the held `workFolder`, emptied first, and
+// expands all its members there. FALSE when the cabinet could not be
+// written, the expansion failed, or any member was refused or is not on disk
+// as the cabinet declares it.
+BOOL ExtractPayload(HINSTANCE instance, const CHeldFolder& workFolder);
+// The same for a caller that has only the work folder's path: it is held
+// first, as a real folder.
 BOOL ExtractPayload(HINSTANCE instance, const char* workFolder);
 
 // The SetupAPI file callback of the expansion: `context` is the expansion's

@@ -57,10 +57,10 @@ BOOL CWebInstallerApp::InitInstance()
     if (!workFolder.Create())
         return FALSE;
     GrantEveryoneFullAccess(workFolder.Path());
-    if (!ExtractPayload(m_hInstance, workFolder.Path()))
+    if (!ExtractPayload(m_hInstance, workFolder.Folder()))
         return FALSE;
     GrantEveryoneFullAccess(workFolder.Path());
-    LaunchInstaller(workFolder.Path());
+    LaunchInstaller(workFolder.Folder());
     return TRUE;
 }
 

@@ -3,26 +3,22 @@
 #include <aclapi.h>
 
 #include "FolderOwner.h"
-#include "NoFollow.h"
 #include "ProductNames.h"
 #include "Report.h"
 #include "TestSeam.h"
 
-CWorkFolder::CWorkFolder()
-{
-    m_tempPath[0] = '\0';
-}
-
 BOOL CWorkFolder::Locate()
 {
-    DWORD length = GetTempPathA(MAX_PATH, m_tempPath);
-    if (length == 0 || length >= MAX_PATH) {
+    DWORD length = GetTempPathA(static_cast<DWORD>(m_tempPath.GetCapacity()), m_tempPath.Buffer());
+    if (length == 0 || length >= m_tempPath.GetCapacity()) {
         Report(length == 0 ? GetLastError() : ERROR_FILENAME_EXCED_RANGE,
                "temporary folder path cannot be read (%lu bytes, room for %u)", length, MAX_PATH - 1);
+        m_tempPath.Clear();
         return FALSE;
     }
-    if (!m_path.Format("%s%s", m_tempPath, PRODUCT_GUID)) {
-        Report(ERROR_NOT_ENOUGH_MEMORY, "work folder path in \"%s\" cannot be formed", m_tempPath);
+    CPathText path;
+    if (!JoinPath(&path, m_tempPath, PRODUCT_GUID) || !m_path.Format("%s", path.Get())) {
+        Report(GetLastError(), "work folder path in \"%s\" cannot be formed", m_tempPath.Get());
         return FALSE;
     }
     return TRUE;
@@ -44,28 +40,27 @@ BOOL CWorkFolder::Create()
 {
     // The temporary folder may be reached through a link (a redirected
     // profile, a RAM disk mounted there); what counts is where it really is.
-    WCHAR tempFinal[kFinalPathCapacity];
-    WCHAR expectedFinal[kFinalPathCapacity];
-    m_temp.Reset(OpenResolvedFolder(m_tempPath, tempFinal));
+    BOOL held = m_temp.OpenResolved(m_tempPath);
     DWORD error = GetLastError();
     // Also a drive mapped or substituted only in the user's unelevated
     // session: an elevated process does not see it.
-    if (!m_temp.IsValid() && (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND)) {
-        Report(ERROR_PATH_NOT_FOUND, "temporary folder \"%s\" does not exist", m_tempPath);
+    if (!held && (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND)) {
+        Report(ERROR_PATH_NOT_FOUND, "temporary folder \"%s\" does not exist", m_tempPath.Get());
         return FALSE;
     }
-    if (!m_temp.IsValid() || !JoinFinalPath(expectedFinal, tempFinal, PRODUCT_GUID)) {
-        Report(GetLastError(), "temporary folder \"%s\" refused; stopped before the grant", m_tempPath);
+    CChildPath work;
+    if (!held || !m_temp.Child(PRODUCT_GUID, &work)) {
+        Report(GetLastError(), "temporary folder \"%s\" refused; stopped before the grant", m_tempPath.Get());
         return FALSE;
     }
-    if (!CreateDirectoryA(m_path, NULL) && GetLastError() != ERROR_ALREADY_EXISTS) {
-        Report(GetLastError(), "work folder \"%s\" cannot be created", m_path.GetString());
+    if (!CreateDirectoryA(work.Path(), NULL) && GetLastError() != ERROR_ALREADY_EXISTS) {
+        Report(GetLastError(), "work folder \"%s\" cannot be created", work.Path());
         return FALSE;
     }
-    WCHAR finalPath[kFinalPathCapacity];
-    m_folder.Reset(OpenRealFolder(m_path, expectedFinal, finalPath));
-    if (!m_folder.IsValid() || (KeepsSecurity(m_folder.Get(), m_path) && !IsOwnedByTrusted(m_folder.Get()))) {
-        Report(GetLastError(), "work folder \"%s\" refused; stopped before the grant", m_path.GetString());
+    if (!m_folder.OpenReal(work.Path(), work.FinalPath()) ||
+        (KeepsSecurity(m_folder.Handle(), work.Path()) && !IsOwnedByTrusted(m_folder.Handle()))) {
+        Report(GetLastError(), "work folder \"%s\" refused; stopped before the grant", work.Path());
+        m_folder.Close();
         return FALSE;
     }
     return TRUE;

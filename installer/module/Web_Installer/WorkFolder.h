@@ -2,8 +2,9 @@
 
 #include <windows.h>
 
+#include "HeldFolder.h"
 #include "NarrowString.h"
-#include "Handle.h"
+#include "PathText.h"
 
 // The run's work folder: the product GUID in the user's temporary folder.
 // From Create on, the temporary folder and the work folder are both held
@@ -11,7 +12,7 @@
 // removed, renamed or swapped for a link while the run uses them.
 class CWorkFolder {
 public:
-    CWorkFolder();
+    CWorkFolder() {}
 
     // The path: the temporary folder as GetTempPathA names it, then the GUID.
     BOOL Locate();
@@ -22,13 +23,15 @@ public:
     BOOL Create();
 
     const char* Path() const { return m_path; }
+    // The work folder as Create checked and holds it, with its final path.
+    const CHeldFolder& Folder() const { return m_folder; }
 
 private:
     CWorkFolder(const CWorkFolder&);
     CWorkFolder& operator=(const CWorkFolder&);
 
-    char m_tempPath[MAX_PATH];
+    CPathText m_tempPath;
     CString m_path;
-    CFileHandle m_temp;
-    CFileHandle m_folder;
+    CHeldFolder m_temp;
+    CHeldFolder m_folder;
 };

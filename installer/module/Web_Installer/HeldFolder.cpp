@@ -1,0 +1,51 @@
+#include "HeldFolder.h"
+
+#include "NoFollow.h"
+
+BOOL CHeldFolder::Hold(HANDLE handle, const char* path)
+{
+    if (handle == INVALID_HANDLE_VALUE || !m_path.Assign(path)) {
+        if (handle != INVALID_HANDLE_VALUE)
+            CloseHandle(handle);
+        Close();
+        return FALSE;
+    }
+    m_handle.Reset(handle);
+    return TRUE;
+}
+
+BOOL CHeldFolder::OpenReal(const char* path, const WCHAR* expectedFinal, DWORD extraAccess)
+{
+    CWidePathText wide;
+    if (!WidenPath(path, &wide)) {
+        Close();
+        return FALSE;
+    }
+    return Hold(OpenRealFolder(wide, expectedFinal, &m_finalPath, extraAccess), path);
+}
+
+BOOL CHeldFolder::OpenResolved(const char* path)
+{
+    CWidePathText wide;
+    if (!WidenPath(path, &wide)) {
+        Close();
+        return FALSE;
+    }
+    return Hold(OpenResolvedFolder(wide, &m_finalPath), path);
+}
+
+void CHeldFolder::Close()
+{
+    m_handle.Reset(INVALID_HANDLE_VALUE);
+    m_path.Clear();
+    m_finalPath.Clear();
+}
+
+BOOL CHeldFolder::Child(const char* name, CChildPath* child) const
+{
+    if (!IsHeld()) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    return JoinPath(&child->m_path, m_path, name) && JoinFinalPath(&child->m_finalPath, m_finalPath, name);
+}

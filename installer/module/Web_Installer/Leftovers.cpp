@@ -1,0 +1,182 @@
+#include "Leftovers.h"
+
+#include <string.h>
+
+#include "CodePage.h"
+#include "NoFollow.h"
+#include "Refusals.h"
+#include "Report.h"
+
+// FileDispositionInfoEx, which the SDK declares only for Windows 10 1607 on.
+const FILE_INFO_BY_HANDLE_CLASS kFileDispositionInfoEx = static_cast<FILE_INFO_BY_HANDLE_CLASS>(21);
+const DWORD kDeleteFlag = 0x1;
+const DWORD kPosixSemanticsFlag = 0x2;
+
+// Deletes the object `held` is open on (with DELETE access) and closes it.
+// TRUE when nothing is left at `path`. Where the file system can (NTFS from
+// Windows 10 1607 on) the name goes at once, even while another program that
+// shares delete access holds the object open; elsewhere it stays until that
+// program closes it.
+static BOOL DeleteHeld(CFileHandle& held, const WCHAR* path)
+{
+    DWORD posix = kDeleteFlag | kPosixSemanticsFlag;
+    FILE_DISPOSITION_INFO classic = {TRUE};
+    if (!SetFileInformationByHandle(held.Get(), kFileDispositionInfoEx, &posix, sizeof(posix)) &&
+        !SetFileInformationByHandle(held.Get(), FileDispositionInfo, &classic, sizeof(classic)))
+        return FALSE;
+    held.Reset(INVALID_HANDLE_VALUE);
+    if (GetFileAttributesW(path) == INVALID_FILE_ATTRIBUTES && GetLastError() == ERROR_FILE_NOT_FOUND)
+        return TRUE;
+    SetLastError(kRefusedPending);
+    return FALSE;
+}
+
+static BOOL RemoveLeftoverOnce(const WCHAR* path, const WCHAR* expectedFinal)
+{
+    if (GetFileAttributesW(path) == INVALID_FILE_ATTRIBUTES)
+        return GetLastError() == ERROR_FILE_NOT_FOUND;
+
+    // Without delete sharing, nothing else can rename or replace the object
+    // while it is held.
+    CFileHandle leftover(OpenItself(path, DELETE | FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE));
+    DWORD attributes = 0;
+    FILE_STANDARD_INFO standard;
+    if (!leftover.IsValid() || !QueryFile(leftover.Get(), &attributes, &standard))
+        return FALSE;
+    // A handle on a reparse point is the link itself, and deleting it removes
+    // only the link; its own final path shows where it stands. Any other
+    // handle must be on the very object at `path` too: where a link was
+    // followed, deleting or changing it would reach its target.
+    CFinalPath finalPath;
+    if (!HasFinalPath(leftover.Get(), expectedFinal, &finalPath))
+        return FALSE;
+    if (!(attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+        if (attributes & FILE_ATTRIBUTE_DIRECTORY) {
+            SetLastError(kRefusedFolder);
+            return FALSE;
+        }
+        // A read-only file cannot be deleted. Its attributes are changed by
+        // path, as writing them through a handle needs write access to the
+        // file; the held handle keeps that path on this file. With other names
+        // (hard links) the change would reach them all.
+        if ((attributes & FILE_ATTRIBUTE_READONLY) && standard.NumberOfLinks != 1) {
+            SetLastError(kRefusedOtherNames);
+            return FALSE;
+        }
+        if ((attributes & FILE_ATTRIBUTE_READONLY) && !SetFileAttributesW(path, FILE_ATTRIBUTE_NORMAL))
+            return FALSE;
+    }
+    return DeleteHeld(leftover, path);
+}
+
+// A scanner, an indexer or a backup agent holds a file for a moment: a name
+// pending deletion, or a file opened without delete sharing, is tried again
+// for about a second before it ends the run.
+const DWORD kRetryPause = 50;
+const DWORD kRetryTime = 1000;
+
+static BOOL RemoveLeftoverAt(const WCHAR* path, const WCHAR* expectedFinal)
+{
+    BOOL pending = FALSE;
+    for (DWORD waited = 0;; waited += kRetryPause) {
+        if (RemoveLeftoverOnce(path, expectedFinal))
+            return TRUE;
+        DWORD error = GetLastError();
+        // Windows refuses every open of a name pending deletion.
+        if (pending && error == ERROR_ACCESS_DENIED)
+            error = kRefusedPending;
+        pending = error == kRefusedPending;
+        if ((!pending && error != ERROR_SHARING_VIOLATION) || waited >= kRetryTime) {
+            SetLastError(error);
+            return FALSE;
+        }
+        Sleep(kRetryPause);
+    }
+}
+
+BOOL RemoveLeftover(const char* path, const WCHAR* expectedFinal)
+{
+    CWidePathText wide;
+    return WidenPath(path, &wide) && RemoveLeftoverAt(wide, expectedFinal);
+}
+
+static BOOL RemoveEntry(const WCHAR* folder, const WCHAR* folderFinal, const FILE_ID_BOTH_DIR_INFO* entry);
+
+// The one line for a leftover that stops the run.
+static BOOL LeftoverStays(const WCHAR* path)
+{
+    DWORD error = GetLastError();
+    char shown[MAX_PATH * 3];
+    BOOL exact = NarrowExactly(CP_ACP, path, shown, sizeof(shown));
+    Report(error, "leftover \"%s\"%s in the work folder cannot be removed", shown,
+           exact ? "" : " (a name the ANSI code page cannot spell)");
+    return FALSE;
+}
+
+static BOOL RemoveContentsAt(HANDLE folder, const WCHAR* path, const WCHAR* folderFinal)
+{
+    // Listed through the held handle, not by path: what is listed is the
+    // folder that was checked.
+    union {
+        FILE_ID_BOTH_DIR_INFO first;
+        BYTE bytes[8 * 1024];
+    } listing;
+    FILE_INFO_BY_HANDLE_CLASS next = FileIdBothDirectoryRestartInfo;
+    while (GetFileInformationByHandleEx(folder, next, &listing, sizeof(listing))) {
+        next = FileIdBothDirectoryInfo;
+        for (const BYTE* at = listing.bytes;;) {
+            const FILE_ID_BOTH_DIR_INFO* entry = reinterpret_cast<const FILE_ID_BOTH_DIR_INFO*>(at);
+            if (!RemoveEntry(path, folderFinal, entry))
+                return FALSE;
+            if (entry->NextEntryOffset == 0)
+                break;
+            at += entry->NextEntryOffset;
+        }
+    }
+    return GetLastError() == ERROR_NO_MORE_FILES || LeftoverStays(path);
+}
+
+BOOL RemoveFolderContents(const CHeldFolder& folder)
+{
+    CWidePathText wide;
+    if (!WidenPath(folder.Path(), &wide)) {
+        Report(GetLastError(), "work folder \"%s\" cannot be emptied", folder.Path());
+        return FALSE;
+    }
+    return RemoveContentsAt(folder.Handle(), wide, folder.FinalPath());
+}
+
+// A real folder is held open while it is emptied, so that it cannot be
+// swapped for a link meanwhile, and deleted through that handle: a folder
+// that is not empty by then stays, and the removal fails.
+static BOOL RemoveFolder(const WCHAR* path, const WCHAR* expectedFinal)
+{
+    CFinalPath finalPath;
+    CFileHandle folder(OpenRealFolder(path, expectedFinal, &finalPath, DELETE));
+    if (!folder.IsValid())
+        return LeftoverStays(path);
+    return RemoveContentsAt(folder.Get(), path, finalPath) && (DeleteHeld(folder, path) || LeftoverStays(path));
+}
+
+static BOOL RemoveEntry(const WCHAR* folder, const WCHAR* folderFinal, const FILE_ID_BOTH_DIR_INFO* entry)
+{
+    size_t length = entry->FileNameLength / sizeof(WCHAR);
+    if ((length == 1 && entry->FileName[0] == L'.') ||
+        (length == 2 && entry->FileName[0] == L'.' && entry->FileName[1] == L'.'))
+        return TRUE;
+    WCHAR name[MAX_PATH];
+    CWidePathText path;
+    CFinalPath expectedFinal;
+    BOOL fits = length < MAX_PATH;
+    if (fits) {
+        memcpy(name, entry->FileName, length * sizeof(WCHAR));
+        name[length] = L'\0';
+    }
+    if (!fits || !JoinPath(&path, folder, name) || !JoinFinalPath(&expectedFinal, folderFinal, name)) {
+        SetLastError(ERROR_FILENAME_EXCED_RANGE);
+        return LeftoverStays(folder);
+    }
+    if ((entry->FileAttributes & FILE_ATTRIBUTE_DIRECTORY) && !(entry->FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT))
+        return RemoveFolder(path, expectedFinal);
+    return RemoveLeftoverAt(path, expectedFinal) || LeftoverStays(path);
+}
