@@ -4,6 +4,7 @@ demo installer sits at the root of each, so a launch leaves its marker file.
 The end-to-end tests import this module for the expected members."""
 import hashlib
 import os
+import re
 import subprocess
 import sys
 import tempfile
@@ -63,24 +64,49 @@ CP932 = [
     b"\xb6\xc5\\" + SO + b".txt",                    # single-byte katakana folder
 ]
 
-# Names that would reach outside the work folder, or that are not plain
-# relative paths: each in a cabinet of its own, after the installer, with the
-# reason the bootstrapper gives for refusing it.
-ENDS_IN_DOT = "(a name component ends in a dot or a space)"
-EMPTY = "(the name has an empty component)"
-COLON_OR_SLASH = "(the name has a colon or a forward slash)"
-UNSAFE = {
-    "extract_unsafe_parent": (b"..\\evil.txt", ENDS_IN_DOT),
-    "extract_unsafe_parent_slash": (b"../evil.txt", COLON_OR_SLASH),
-    "extract_unsafe_nested_parent": (b"sub\\..\\..\\evil.txt", ENDS_IN_DOT),
-    "extract_unsafe_drive": (b"C:\\evil.txt", COLON_OR_SLASH),
-    "extract_unsafe_rooted": (b"\\evil.txt", EMPTY),
-    "extract_unsafe_unc": (b"\\\\localhost\\C$\\evil.txt", EMPTY),
-    "extract_unsafe_stream": (b"evil.txt:hidden", COLON_OR_SLASH),
-    "extract_unsafe_forward_slash": (b"sub/evil.txt", COLON_OR_SLASH),
-    "extract_unsafe_dot": (b".\\evil.txt", ENDS_IN_DOT),
-    "extract_unsafe_empty_component": (b"sub\\\\evil.txt", EMPTY),
+# The member-name table shared with the bootstrapper's unit tests and the
+# build check's tests.
+MEMBER_NAMES = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "data", "member_names.tsv")
+VERDICTS = ("safe", "empty", "end", "device", "character")
+NAME_ESCAPE = re.compile(r"(\\x[0-9a-fA-F]{2}|\\\\)")
+
+
+def member_names():
+    """The table's rows as (code page, verdict, variant or None, name bytes)."""
+    rows = []
+    with open(MEMBER_NAMES, encoding="ascii") as f:
+        for number, line in enumerate(f, 1):
+            line = line.rstrip("\n")
+            if not line or line.startswith("#"):
+                continue
+            fields = line.split("\t", 3)
+            parts = NAME_ESCAPE.split(fields[-1])
+            if len(fields) != 4 or fields[1] not in VERDICTS or any("\\" in part for part in parts[::2]):
+                raise ValueError(f"{MEMBER_NAMES}:{number}: not a row: {line!r}")
+            code_page, verdict, variant, _ = fields
+            name = b"".join(part.encode("ascii") if i % 2 == 0 else
+                            b"\\" if part == "\\\\" else bytes([int(part[2:], 16)])
+                            for i, part in enumerate(parts))
+            rows.append((int(code_page), verdict, None if variant == "-" else variant, name))
+    return rows
+
+
+# The table's names that have a variant of their own: each in a cabinet of
+# its own, after the installer, with the reason the bootstrapper gives for
+# refusing it.
+STOP_REASONS = {
+    "empty": "(the name has an empty component)",
+    "end": "(a name component ends in a dot or a space)",
+    "device": "(a name component is a device name)",
+    "character": "(the name has a character no Windows file name can hold: a colon, a slash, one of <>\"|?* "
+                 "or a control character)",
 }
+UNSAFE = {}
+for _, verdict, variant, name in member_names():
+    if variant:
+        if f"extract_{variant}" in UNSAFE:
+            raise ValueError(f"{MEMBER_NAMES}: variant {variant} is given twice")
+        UNSAFE[f"extract_{variant}"] = (name, STOP_REASONS[verdict])
 
 # 4 * 51 + 44 = 248 bytes: with any work folder path of Wine's
 # "C:\users\<name>\Temp\{GUID}\" form the target exceeds 259 bytes.
