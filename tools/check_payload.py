@@ -79,8 +79,11 @@ def codec_for(code_page):
 
 
 def display_name(member, codec):
+    """The name for a fault line, with the bytes the code page cannot read
+    and the control characters as \\xNN, so that each fault keeps to its line."""
     encoding = "utf-8" if member.attribs & cabfile.NAME_IS_UTF else codec
-    return member.name.decode(encoding, errors="backslashreplace")
+    text = member.name.decode(encoding, errors="backslashreplace")
+    return "".join(f"\\x{ord(c):02x}" if ord(c) < 32 else c for c in text)
 
 
 def decode_name(member, codec, code_page, report, shown):
@@ -101,33 +104,39 @@ def decode_name(member, codec, code_page, report, shown):
 
 
 def name_fault(name):
-    """Why `name` could leave the work folder or cannot be created, or None."""
+    """The rule `name` breaks, as (reason, message), or None when the member
+    lands inside the work folder under that name. The reason is one of
+    "empty" (the name or a component, also a rooted or UNC name), "end" (a
+    component ends in a dot or a space, "." and ".." too), "device", and
+    "character" (a colon, a drive too, a forward slash, one of <>"|?* or a
+    control character)."""
     if name == "":
-        return "name is empty"
+        return "empty", "name is empty"
     if len(name) >= 2 and name[1] == ":" and name[0].isalpha():
-        return "name starts with a drive"
+        return "character", "name starts with a drive"
     if name.startswith("\\"):
-        return "name starts with a backslash (absolute path)"
+        return "empty", "name starts with a backslash (absolute path)"
     if ":" in name:
-        return "name contains a colon"
+        return "character", "name contains a colon"
     if "/" in name:
-        return "name contains a forward slash; the separator is the backslash"
+        return "character", "name contains a forward slash; the separator is the backslash"
     bad = sorted({c for c in name if c in FORBIDDEN or ord(c) < 32})
     if bad:
-        return "name contains characters Windows file names cannot hold: " + ", ".join(repr(c) for c in bad)
+        return "character", "name contains characters Windows file names cannot hold: " + ", ".join(
+            repr(c) for c in bad)
     components = name.split("\\")
     if "" in components:
-        return "name has an empty component"
+        return "empty", "name has an empty component"
     if ".." in components:
-        return 'name has a ".." component and leaves the work folder'
+        return "end", 'name has a ".." component and leaves the work folder'
     if "." in components:
-        return 'name has a "." component'
+        return "end", 'name has a "." component'
     stripped = [c for c in components if c.endswith((".", " "))]
     if stripped:
-        return f'"{stripped[0]}" ends in a dot or a space, which Windows strips: the member would land elsewhere'
+        return "end", f'"{stripped[0]}" ends in a dot or a space, which Windows strips: the member would land elsewhere'
     devices = [c for c in components if c.split(".")[0].rstrip(" ").upper() in DEVICES]
     if devices:
-        return f'"{devices[0]}" names a device, not a file'
+        return "device", f'"{devices[0]}" names a device, not a file'
     return None
 
 
@@ -221,7 +230,7 @@ def check_members(cabinet, expanded, codec, code_page, temp_length, report):
             continue
         fault = name_fault(name)
         if fault:
-            report.fault("relative name", fault, shown)
+            report.fault("relative name", fault[1], shown)
             continue
         key = name.upper()
         if key in seen:
