@@ -78,13 +78,13 @@ class CabinetCase(unittest.TestCase):
         self.assertEqual(len(renames), len(changes))
         return cabfile.with_names(cabinet, changes)
 
-    def check(self, data, *args):
+    def check(self, data, *args, env=None):
         self.count += 1
         path = self.path(f"check{self.count}.cab")
         with open(path, "wb") as f:
             f.write(data)
         result = subprocess.run([sys.executable, os.path.join(TOOLS, "check_payload.py"), path, *args],
-                                capture_output=True, text=True)
+                                capture_output=True, text=True, env=env)
         # One line for each fault, whatever the names hold.
         self.assertEqual([], [line for line in result.stderr.splitlines() if not line.startswith("check_payload: ")])
         return result
@@ -375,28 +375,52 @@ class BrokenCabinets(CabinetCase):
             with self.subTest(label):
                 self.assertFault(data, "readable to the end")
 
-    def test_checksums_missing_or_wrong(self):
-        good = self.cabinet(multi_block=True)
-        cabinet = cabfile.read(good)
-        block = cabinet.folders[0].blocks[1]
-        zeroed = bytearray(good)
-        struct.pack_into("<I", zeroed, block.offset, 0)
-        self.assertIn("data block 1 carries no checksum", self.assertFault(bytes(zeroed), "data checksum"))
-        flipped = bytearray(good)
-        flipped[block.data_start + 100] ^= 0x01
-        self.assertIn("data block 1: checksum", self.assertFault(bytes(flipped), "data checksum"))
+    def test_damaged_blocks(self):
+        mszip = self.cabinet(multi_block=True)
+        members = [cabwriter.Member(INSTALLER, os.urandom(20000)), cabwriter.Member("InstData\\setup.ini", b"[Setup]")]
+        stored = cabwriter.build(members)
+        lzx = cabwriter.build(members, lzx=True)
+        size = sum(len(m.data) for m in members)
+        retyped = bytearray(stored)
+        struct.pack_into("<H", retyped, cabfile.read(stored).folders[0].entry_offset + 6, 7)
+        # (cabinet, the rule broken, what its fault says, the member named)
+        cases = {
+            "MSZIP, no checksum": (with_block(mszip, 1, checksum=0), "data checksum",
+                                   "folder 0, data block 1 carries no checksum", None),
+            "MSZIP, a byte flipped": (with_block(mszip, 1, 100, flip=True, checksum="kept"), "readable to the end",
+                                      "cabextract -t cannot expand it: checksum error", INSTALLER),
+            "MSZIP, damaged under a right checksum": (with_block(mszip, 0, 2, b"\xff" * 38), "readable to the end",
+                                                      "cabextract -t cannot expand it: decompression error", INSTALLER),
+            "LZX, a byte flipped": (cabwriter.build(members, lzx=True, flip_data_byte=(0, 100)), "readable to the end",
+                                    "cabextract -t cannot expand it: checksum error", INSTALLER),
+            # The second byte holds the LZX block type: 3 (uncompressed) becomes 4, which LZX has not.
+            "LZX, damaged under a right checksum": (with_block(lzx, 0, 1, b"\x70", flip=True), "readable to the end",
+                                                    "cabextract -t cannot expand it: decompression error", INSTALLER),
+            "stored, a byte flipped": (cabwriter.build(members, flip_data_byte=(0, 100)), "readable to the end",
+                                       "cabextract -t cannot expand it: checksum error", INSTALLER),
+            "stored, more out than in": (cabwriter.build(members, blocks=[(stored[-size:], size + 10)]),
+                                         "readable to the end", f"folder 0, data block 0 is stored but declares "
+                                         f"{size} bytes in and {size + 10} out", None),
+            "a block that expands to nothing": (cabwriter.build(members, blocks=[(stored[-size:], 0)]),
+                                                "readable to the end",
+                                                "folder 0, data block 0 declares 0 expanded bytes (1 to 32768)", None),
+            "unknown compression": (bytes(retyped), "readable to the end",
+                                    "cabextract -t cannot expand it: error in CAB data format", INSTALLER),
+            "refused whole by cabextract (a member without a name)": (
+                cabwriter.build(members[:1] + [cabwriter.Member(b"", b"")]), "readable to the end",
+                "cabextract -t fails: no valid cabinets found", None),
+        }
+        for label, (data, rule, says, member) in cases.items():
+            with self.subTest(label):
+                stderr = self.assertFault(data, rule, member)
+                self.assertIn(f": {rule}: {says}", stderr)
+                other = ({"data checksum", "readable to the end"} - {rule}).pop()
+                self.assertNotIn(f": {other}: ", stderr)
 
-    def test_damaged_data_with_a_matching_checksum(self):
-        good = self.cabinet(multi_block=True)
-        cabinet = cabfile.read(good)
-        block = cabinet.folders[0].blocks[0]
-        damaged = bytearray(good)
-        damaged[block.data_start + 2:block.data_start + 40] = b"\xff" * 38
-        cabinet = cabfile.read(bytes(damaged))
-        struct.pack_into("<I", damaged, block.offset, cabfile.block_checksum(cabinet, cabinet.folders[0].blocks[0]))
-        stderr = self.assertFault(bytes(damaged), "readable to the end")
-        self.assertIn("does not expand", stderr)
-        self.assertNotIn("data checksum", stderr)
+    def test_without_cabextract_no_cabinet_passes(self):
+        result = self.check(self.cabinet(), env=dict(os.environ, PATH=self.work.name))
+        self.assertEqual(1, result.returncode)
+        self.assertIn("cabextract (Debian's cabextract) is not installed", result.stderr)
 
     def test_member_past_the_end_of_its_folder(self):
         good = self.cabinet()
@@ -423,6 +447,25 @@ class BuildStops(CabinetCase):
                     build(SOURCE_DIR, tree, definitions=[f"WEB_INSTALLER_PAYLOAD={cabinet}"],
                           target="web_installer_payload")
                 self.assertIn('member "..\\setup.ini": relative name:', str(failure.exception))
+
+
+def with_block(data, number, at=0, replacement=b"", flip=False, checksum=None):
+    """`data` with the bytes of data block `number` of its first folder
+    replaced from `at` on (or XORed with `replacement`, when `flip`), and
+    the checksum `checksum`: the right one for the new bytes when None, the
+    one the block had when "kept"."""
+    block = cabfile.read(data).folders[0].blocks[number]
+    out = bytearray(data)
+    start = block.data_start + at
+    if flip:
+        replacement = bytes(a ^ b for a, b in zip(data[start:], replacement or b"\x01"))
+    out[start:start + len(replacement)] = replacement
+    if checksum is None:
+        checksum = cabwriter.block_checksum(bytes(out[block.data_start:block.data_start + block.size]),
+                                            block.uncompressed)
+    if checksum != "kept":
+        struct.pack_into("<I", out, block.offset, checksum)
+    return bytes(out)
 
 
 def with_set_flag(data, flag):
