@@ -8,7 +8,6 @@ PREV_CABINET = 0x1
 NEXT_CABINET = 0x2
 RESERVE_PRESENT = 0x4
 NAME_IS_UTF = 0x80
-COMPRESSION_NAMES = {0: "none", 1: "MSZIP", 2: "Quantum", 3: "LZX"}
 # Folder indexes a member takes when its data spans into another cabinet.
 CONTINUED = {0xFFFD: "continued from the previous cabinet",
              0xFFFE: "continued in the next cabinet",
@@ -131,31 +130,6 @@ def read(data):
             folder.blocks.append(Block(offset, checksum, size, uncompressed, start))
             offset = start + size
     return cabinet
-
-
-def checksum(data, seed=0):
-    """The cabinet checksum: the XOR of the little-endian 32-bit words, with
-    the one to three bytes left over taken most significant first."""
-    whole = len(data) & ~3
-    value = int.from_bytes(data[:whole], "little")
-    bits = whole * 8
-    # Fold the number onto itself at word boundaries until one word is left.
-    while bits > 32:
-        half = (bits // 64 + (bits // 32) % 2) * 32
-        value = (value >> half) ^ (value & ((1 << half) - 1))
-        bits = half
-    tail = 0
-    for byte in data[whole:]:
-        tail = (tail << 8) | byte
-    return seed ^ value ^ tail
-
-
-def block_checksum(cabinet, block):
-    """The checksum a data block should carry: its data, then its two size
-    fields."""
-    data = cabinet.data
-    value = checksum(data[block.data_start:block.data_start + block.size])
-    return checksum(data[block.offset + 4:block.offset + 8], value)
 
 
 def with_names(cabinet, renames):

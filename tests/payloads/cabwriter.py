@@ -6,12 +6,7 @@ Data is stored uncompressed (compression type 0) in one folder, in blocks of
 at most 32 KiB, each with its checksum; or, up to 32 KiB, as one LZX frame
 made of one uncompressed LZX block. Names are written as they are given,
 without the UTF-8 name attribute, so the reader sees the raw bytes."""
-import os
 import struct
-import sys
-
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tools"))
-from cabfile import checksum  # noqa: E402
 
 BLOCK_SIZE = 0x8000
 FLAG_PREV_CABINET = 0x0001
@@ -25,6 +20,23 @@ DOS_TIME = 0
 
 HEADER_SIZE = 36
 FOLDER_SIZE = 8
+
+
+def checksum(data, seed=0):
+    """The cabinet checksum: the XOR of the little-endian 32-bit words, with
+    the one to three bytes left over taken most significant first."""
+    whole = len(data) & ~3
+    value = int.from_bytes(data[:whole], "little")
+    bits = whole * 8
+    # Fold the number onto itself at word boundaries until one word is left.
+    while bits > 32:
+        half = (bits // 64 + (bits // 32) % 2) * 32
+        value = (value >> half) ^ (value & ((1 << half) - 1))
+        bits = half
+    tail = 0
+    for byte in data[whole:]:
+        tail = (tail << 8) | byte
+    return seed ^ value ^ tail
 
 
 def block_checksum(payload, uncompressed_size):

@@ -10,6 +10,7 @@ import sys
 import tempfile
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tools"))
 import cabwriter  # noqa: E402
 from cabwriter import Member  # noqa: E402
 from cabfile import read as read_cabinet  # noqa: E402
