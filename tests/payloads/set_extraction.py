@@ -1,7 +1,8 @@
 """Cabinets for the payload expansion: folder depth, unusual and cp932 names,
 and payloads that must end the run before the installer is launched. The
 demo installer sits at the root of each, so a launch leaves its marker file.
-The end-to-end tests import this module for the expected members."""
+The end-to-end tests import this module for the expected members, and the
+build check's tests for the rows of the shared member-name table."""
 import hashlib
 import os
 import re
