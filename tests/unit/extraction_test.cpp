@@ -10,7 +10,9 @@
 
 #include "Expansion.h"
 #include "HeldFolder.h"
+#include "InstallerLaunch.h"
 #include "PayloadExtraction.h"
+#include "member_names.h"
 #include "temp_folder.h"
 
 namespace {
@@ -178,13 +180,21 @@ TEST_F(CabinetFileCallbackTest, LeftoversAreRemovedOrTheMemberRefused)
 
 TEST_F(CabinetFileCallbackTest, UnsafeMembersAreRefusedWithoutFolders)
 {
-    const char* names[] = {"..\\evil.txt", "sub\\..\\..\\evil.txt", "sub\\x\\..\\evil.txt", "C:\\evil.txt",
-                           "\\evil.txt", "sub/evil.txt", "sub\\evil.txt:stream", "sub\\\\evil.txt"};
-    for (const char* name : names) {
+    // The names that every code page reads alike.
+    size_t refused = 0;
+    for (const MemberNameRow& row : MemberNameTable()) {
+        bool ascii = true;
+        for (char c : row.name)
+            ascii = ascii && static_cast<unsigned char>(c) < 0x80;
+        if (row.verdict == "safe" || !ascii)
+            continue;
+        Restart();
         FILE_IN_CABINET_INFO_A info;
-        EXPECT_EQ(static_cast<UINT>(FILEOP_ABORT), Offer(name, info)) << name;
-        EXPECT_STREQ("", info.FullTargetName) << name;
+        EXPECT_EQ(static_cast<UINT>(FILEOP_ABORT), Offer(row.name, info)) << row.name;
+        EXPECT_STREQ("", info.FullTargetName) << row.name;
+        ++refused;
     }
+    EXPECT_GT(refused, 40u);
     EXPECT_FALSE(Exists("sub"));
 }
 
@@ -213,6 +223,21 @@ TEST_F(CabinetFileCallbackTest, BaseTooLongForTheBufferOrUnsetIsRefused)
 
     ASSERT_TRUE(g_extractBase.Format("%s", ""));
     EXPECT_EQ(static_cast<UINT>(FILEOP_ABORT), Offer("a.txt", info));
+}
+
+using PathEntryPointTest = TempFolder;
+
+TEST_F(PathEntryPointTest, WorkFolderGivenByPathIsHeldAsARealFolderFirst)
+{
+    // The unit tests' own module carries no payload and no digest.
+    Put("file", 0);
+    EXPECT_FALSE(ExtractPayload(GetModuleHandleA(NULL), (base_ + "file").c_str()));
+    EXPECT_FALSE(ExtractPayload(GetModuleHandleA(NULL), (base_ + "missing").c_str()));
+    Put("work", -1);
+    Put("work\\QVLM_Management_Inst.exe", 10);
+    LaunchInstaller((base_ + "work").c_str());
+    EXPECT_FALSE(Exists("work\\CDInst.cab"));
+    EXPECT_TRUE(Exists("work\\QVLM_Management_Inst.exe"));
 }
 
 TEST_F(CabinetFileCallbackTest, OtherNotifications)

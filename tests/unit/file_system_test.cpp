@@ -75,9 +75,10 @@ using LeftoverTest = TempFolder;
 TEST_F(LeftoverTest, EarlierRunIsRemovedDepthFirstOrTheRunRefused)
 {
     const std::string folder = base_.substr(0, base_.size() - 1);
-    auto empty = [&folder]() {
+    CWidePathText stays;
+    auto empty = [&folder, &stays]() {
         CHeldFolder held;
-        return held.OpenReal(folder.c_str(), NULL) && RemoveFolderContents(held);
+        return held.OpenReal(folder.c_str(), NULL) && RemoveFolderContents(held, &stays);
     };
     Put("extra.dll", 10);
     Put("stale", -1);
@@ -107,6 +108,7 @@ TEST_F(LeftoverTest, EarlierRunIsRemovedDepthFirstOrTheRunRefused)
     HANDLE holder = CreateFileA((base_ + "busy\\held.txt").c_str(), GENERIC_READ, 0, NULL, OPEN_EXISTING, 0, NULL);
     EXPECT_FALSE(empty());
     EXPECT_TRUE(Exists("busy\\held.txt"));
+    EXPECT_EQ(wideBase + L"busy\\held.txt", stays.Get()) << "what stays is named";
     CloseHandle(holder);
 
     // What appears where the payload is then created is never written over.

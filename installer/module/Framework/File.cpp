@@ -13,8 +13,10 @@ CFile::~CFile()
 
 BOOL CFile::Create(const char* path)
 {
-    if (m_hFile != INVALID_HANDLE_VALUE || path == NULL || strlen(path) >= MAX_PATH)
+    if (m_hFile != INVALID_HANDLE_VALUE || path == NULL || strlen(path) >= MAX_PATH) {
+        SetLastError(m_hFile != INVALID_HANDLE_VALUE ? ERROR_ALREADY_INITIALIZED : ERROR_FILENAME_EXCED_RANGE);
         return FALSE;
+    }
     m_hFile = CreateFileA(path, GENERIC_WRITE, 0, NULL, CREATE_NEW, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT,
                           NULL);
     return m_hFile != INVALID_HANDLE_VALUE;

@@ -2,6 +2,8 @@
 
 #include <string.h>
 
+#include "Report.h"
+
 static const char kRunOnceKey[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\RunOnce";
 static const char kCleanupValueName[] = "QVLMSetupImgDelete";
 static const char kCleanupCommand9x[] = "command /C deltree /Y \"%s\"";
@@ -17,8 +19,10 @@ CRegistryWriter::CRegistryWriter(HKEY root, const char* subKey)
 
 BOOL CRegistryWriter::WriteString(const char* name, const char* value) const
 {
-    if (m_subKey.IsEmpty())
+    if (m_subKey.IsEmpty()) {
+        SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
+    }
 
     // The registry functions return their error; it is passed on as the
     // last error, for the caller's report.
@@ -69,8 +73,12 @@ BOOL RegisterCleanup(const char* workFolder, OsKind osKind)
     CRegistryWriter writer(HKEY_CURRENT_USER, kRunOnceKey);
     CString command;
     if (!FormatCleanupCommand(command, workFolder, osKind)) {
-        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+        Report(ERROR_NOT_ENOUGH_MEMORY, "clean-up command for \"%s\" cannot be stored", workFolder);
         return FALSE;
     }
-    return writer.WriteString(kCleanupValueName, command);
+    if (!writer.WriteString(kCleanupValueName, command)) {
+        Report(GetLastError(), "clean-up command for \"%s\" cannot be stored", workFolder);
+        return FALSE;
+    }
+    return TRUE;
 }

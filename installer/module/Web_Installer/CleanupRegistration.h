@@ -24,6 +24,6 @@ private:
 BOOL FormatCleanupCommand(CString& command, const char* workFolder, OsKind osKind);
 
 // Stores that command under the current user's RunOnce key, so that the
-// shell runs it once at the user's next logon. On FALSE the last error says
-// why.
+// shell runs it once at the user's next logon. FALSE, reported, when it
+// could not be stored.
 BOOL RegisterCleanup(const char* workFolder, OsKind osKind);

@@ -7,8 +7,11 @@ static BOOL GrantToSid(const char* path, PSID everyone, const AclFunctions& func
 {
     DWORD needed = 0;
     if (GetFileSecurityA(path, DACL_SECURITY_INFORMATION, NULL, 0, &needed) ||
-        GetLastError() != ERROR_INSUFFICIENT_BUFFER || needed == 0)
+        GetLastError() != ERROR_INSUFFICIENT_BUFFER || needed == 0) {
+        if (GetLastError() == ERROR_INSUFFICIENT_BUFFER || GetLastError() == ERROR_SUCCESS)
+            SetLastError(ERROR_INVALID_SECURITY_DESCR);
         return FALSE;
+    }
 
     PSECURITY_DESCRIPTOR oldDescriptor = HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, needed);
     if (oldDescriptor == NULL)
@@ -32,8 +35,11 @@ BOOL GrantEveryoneFullAccess(const char* path)
     char advapiPath[MAX_PATH] = {0};
     UINT length = GetSystemDirectoryA(advapiPath, MAX_PATH);
     if (length == 0 || length >= MAX_PATH || !BoundedAppend(advapiPath, MAX_PATH, "\\") ||
-        !BoundedAppend(advapiPath, MAX_PATH, "advapi32.dll"))
+        !BoundedAppend(advapiPath, MAX_PATH, "advapi32.dll")) {
+        if (length != 0)
+            SetLastError(ERROR_FILENAME_EXCED_RANGE);
         return FALSE;
+    }
 
     HMODULE advapi = LoadLibraryA(advapiPath);
     if (advapi == NULL)

@@ -21,7 +21,11 @@ static BOOL DigestOfFile(HANDLE file, BYTE* digest)
     for (DWORD read = 1; hashed && read > 0;)
         hashed = ReadFile(file, chunk, sizeof(chunk), &read, NULL) && (read == 0 || CryptHashData(hash, chunk, read, 0));
     DWORD size = kDigestSize;
-    hashed = hashed && CryptGetHashParam(hash, HP_HASHVAL, digest, &size, 0) && size == kDigestSize;
+    hashed = hashed && CryptGetHashParam(hash, HP_HASHVAL, digest, &size, 0);
+    if (hashed && size != kDigestSize) {
+        SetLastError(NTE_BAD_HASH);
+        hashed = FALSE;
+    }
     if (hash != 0)
         CryptDestroyHash(hash);
     CryptReleaseContext(provider, 0);

@@ -2,10 +2,8 @@
 
 #include <string.h>
 
-#include "CodePage.h"
 #include "NoFollow.h"
 #include "Refusals.h"
-#include "Report.h"
 
 // FileDispositionInfoEx, which the SDK declares only for Windows 10 1607 on.
 const FILE_INFO_BY_HANDLE_CLASS kFileDispositionInfoEx = static_cast<FILE_INFO_BY_HANDLE_CLASS>(21);
@@ -100,20 +98,20 @@ BOOL RemoveLeftover(const char* path, const WCHAR* expectedFinal)
     return WidenPath(path, &wide) && RemoveLeftoverAt(wide, expectedFinal);
 }
 
-static BOOL RemoveEntry(const WCHAR* folder, const WCHAR* folderFinal, const FILE_ID_BOTH_DIR_INFO* entry);
+static BOOL RemoveEntry(const WCHAR* folder, const WCHAR* folderFinal, const FILE_ID_BOTH_DIR_INFO* entry,
+                        CWidePathText* stays);
 
-// The one line for a leftover that stops the run.
-static BOOL LeftoverStays(const WCHAR* path)
+// Names what stays in `stays`, keeping the last error that says why.
+static BOOL Stays(const WCHAR* path, CWidePathText* stays)
 {
     DWORD error = GetLastError();
-    char shown[MAX_PATH * 3];
-    BOOL exact = NarrowExactly(CP_ACP, path, shown, sizeof(shown));
-    Report(error, "leftover \"%s\"%s in the work folder cannot be removed", shown,
-           exact ? "" : " (a name the ANSI code page cannot spell)");
+    if (!stays->Assign(path))
+        stays->Clear();
+    SetLastError(error);
     return FALSE;
 }
 
-static BOOL RemoveContentsAt(HANDLE folder, const WCHAR* path, const WCHAR* folderFinal)
+static BOOL RemoveContentsAt(HANDLE folder, const WCHAR* path, const WCHAR* folderFinal, CWidePathText* stays)
 {
     // Listed through the held handle, not by path: what is listed is the
     // folder that was checked.
@@ -126,39 +124,37 @@ static BOOL RemoveContentsAt(HANDLE folder, const WCHAR* path, const WCHAR* fold
         next = FileIdBothDirectoryInfo;
         for (const BYTE* at = listing.bytes;;) {
             const FILE_ID_BOTH_DIR_INFO* entry = reinterpret_cast<const FILE_ID_BOTH_DIR_INFO*>(at);
-            if (!RemoveEntry(path, folderFinal, entry))
+            if (!RemoveEntry(path, folderFinal, entry, stays))
                 return FALSE;
             if (entry->NextEntryOffset == 0)
                 break;
             at += entry->NextEntryOffset;
         }
     }
-    return GetLastError() == ERROR_NO_MORE_FILES || LeftoverStays(path);
+    return GetLastError() == ERROR_NO_MORE_FILES || Stays(path, stays);
 }
 
-BOOL RemoveFolderContents(const CHeldFolder& folder)
+BOOL RemoveFolderContents(const CHeldFolder& folder, CWidePathText* stays)
 {
+    stays->Clear();
     CWidePathText wide;
-    if (!WidenPath(folder.Path(), &wide)) {
-        Report(GetLastError(), "work folder \"%s\" cannot be emptied", folder.Path());
-        return FALSE;
-    }
-    return RemoveContentsAt(folder.Handle(), wide, folder.FinalPath());
+    return WidenPath(folder.Path(), &wide) && RemoveContentsAt(folder.Handle(), wide, folder.FinalPath(), stays);
 }
 
 // A real folder is held open while it is emptied, so that it cannot be
 // swapped for a link meanwhile, and deleted through that handle: a folder
 // that is not empty by then stays, and the removal fails.
-static BOOL RemoveFolder(const WCHAR* path, const WCHAR* expectedFinal)
+static BOOL RemoveFolder(const WCHAR* path, const WCHAR* expectedFinal, CWidePathText* stays)
 {
     CFinalPath finalPath;
     CFileHandle folder(OpenRealFolder(path, expectedFinal, &finalPath, DELETE));
     if (!folder.IsValid())
-        return LeftoverStays(path);
-    return RemoveContentsAt(folder.Get(), path, finalPath) && (DeleteHeld(folder, path) || LeftoverStays(path));
+        return Stays(path, stays);
+    return RemoveContentsAt(folder.Get(), path, finalPath, stays) && (DeleteHeld(folder, path) || Stays(path, stays));
 }
 
-static BOOL RemoveEntry(const WCHAR* folder, const WCHAR* folderFinal, const FILE_ID_BOTH_DIR_INFO* entry)
+static BOOL RemoveEntry(const WCHAR* folder, const WCHAR* folderFinal, const FILE_ID_BOTH_DIR_INFO* entry,
+                        CWidePathText* stays)
 {
     size_t length = entry->FileNameLength / sizeof(WCHAR);
     if ((length == 1 && entry->FileName[0] == L'.') ||
@@ -174,9 +170,9 @@ static BOOL RemoveEntry(const WCHAR* folder, const WCHAR* folderFinal, const FIL
     }
     if (!fits || !JoinPath(&path, folder, name) || !JoinFinalPath(&expectedFinal, folderFinal, name)) {
         SetLastError(ERROR_FILENAME_EXCED_RANGE);
-        return LeftoverStays(folder);
+        return Stays(folder, stays);
     }
     if ((entry->FileAttributes & FILE_ATTRIBUTE_DIRECTORY) && !(entry->FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT))
-        return RemoveFolder(path, expectedFinal);
-    return RemoveLeftoverAt(path, expectedFinal) || LeftoverStays(path);
+        return RemoveFolder(path, expectedFinal, stays);
+    return RemoveLeftoverAt(path, expectedFinal) || Stays(path, stays);
 }

@@ -18,5 +18,7 @@ BOOL RemoveLeftover(const char* path, const WCHAR* expectedFinal);
 // Removes everything inside `folder`, depth first: files and links as
 // RemoveLeftover does, real folders once emptied. Links are removed as
 // links, never entered. Names are taken as listed, in UTF-16, whatever the
-// ANSI code page can spell. FALSE as soon as an entry cannot be removed.
-BOOL RemoveFolderContents(const CHeldFolder& folder);
+// ANSI code page can spell. FALSE as soon as an entry cannot be removed:
+// `stays` names it (or the folder that could not be listed; nothing when
+// the folder's own path could not be taken), and the last error says why.
+BOOL RemoveFolderContents(const CHeldFolder& folder, CWidePathText* stays);

@@ -61,12 +61,21 @@ static BOOL IsDeviceName(const char* start, size_t length, UINT codePage)
            IsPortNumber(start + 3, stem - 3, codePage);
 }
 
+// A character no Windows file name holds: a colon (a drive or a stream), a
+// forward slash (another separator), the wildcards and redirections
+// <>"|?*, and the control characters. Only single-byte characters and lead
+// bytes reach here, so a trail byte of one of these codes is not one.
+static BOOL IsForbiddenCharacter(char c)
+{
+    return c != '\0' && (static_cast<BYTE>(c) < 0x20 || strchr(":/<>\"|?*", c) != NULL);
+}
+
 BOOL IsSafeMemberName(const char* name, UINT codePage)
 {
     const char* componentStart = name;
     const char* lastChar = NULL;
     for (const char* p = name;; p = NextChar(p, codePage)) {
-        if (*p == ':' || *p == '/')
+        if (IsForbiddenCharacter(*p))
             return Refuse(kRefusedNameCharacter);
         if (*p == '\\' || *p == '\0') {
             size_t length = static_cast<size_t>(p - componentStart);

@@ -5,7 +5,7 @@
 
 #include <type_traits>
 
-#include "BoundedString.h"
+#include "CodePage.h"
 #include "Expansion.h"
 #include "File.h"
 #include "Leftovers.h"
@@ -73,6 +73,24 @@ static BOOL WritePayloadFile(HINSTANCE instance, const CChildPath& payload)
     return TRUE;
 }
 
+// Everything in the work folder goes; the one line for what stays.
+static BOOL EmptyWorkFolder(const CHeldFolder& workFolder)
+{
+    CWidePathText stays;
+    if (RemoveFolderContents(workFolder, &stays))
+        return TRUE;
+    DWORD error = GetLastError();
+    if (stays.IsEmpty()) {
+        Report(error, "work folder \"%s\" cannot be emptied", workFolder.Path());
+        return FALSE;
+    }
+    char shown[MAX_PATH * 3];
+    BOOL exact = NarrowExactly(CP_ACP, stays, shown, sizeof(shown));
+    Report(error, "leftover \"%s\"%s in the work folder cannot be removed", shown,
+           exact ? "" : " (a name the ANSI code page cannot spell)");
+    return FALSE;
+}
+
 BOOL ExtractPayload(HINSTANCE instance, const CHeldFolder& workFolder)
 {
     const char* work = workFolder.Path();
@@ -84,7 +102,7 @@ BOOL ExtractPayload(HINSTANCE instance, const CHeldFolder& workFolder)
     // The installer finds exactly this payload beside it: nothing an earlier
     // run, or anyone else, left in the folder stays.
     TestSeam("emptying", work);
-    if (!RemoveFolderContents(workFolder) || !WritePayloadFile(instance, payload))
+    if (!EmptyWorkFolder(workFolder) || !WritePayloadFile(instance, payload))
         return FALSE;
 
     if (!g_extractBase.Format("%s\\", work)) {

@@ -8,7 +8,6 @@
 #include "Refusals.h"
 
 static const char kPrefix[] = "QVLM: ";
-const size_t kLineCapacity = 2048;
 
 // "error N (meaning)": the program's own meaning, or the system's message.
 static void AppendError(char* line, DWORD error)
@@ -29,28 +28,35 @@ static void AppendError(char* line, DWORD error)
     char number[32];
     _snprintf(number, sizeof(number) - 1, (error & 0x20000000) ? ": error 0x%08lX (" : ": error %lu (", error);
     number[sizeof(number) - 1] = '\0';
-    if (!BoundedAppend(line, kLineCapacity, number) || !BoundedAppend(line, kLineCapacity, text))
+    if (!BoundedAppend(line, kReportLineCapacity, number) || !BoundedAppend(line, kReportLineCapacity, text))
         return;
-    BoundedAppend(line, kLineCapacity, ")");
+    BoundedAppend(line, kReportLineCapacity, ")");
+}
+
+void FormatReport(char* line, DWORD error, const char* format, va_list arguments)
+{
+    BoundedCopy(line, kReportLineCapacity, kPrefix);
+    size_t used = strlen(line);
+    // Room is kept for the error and the line end; a longer message is cut
+    // and ends in "...".
+    const size_t reserve = 400;
+    const size_t room = kReportLineCapacity - used - reserve;
+    int written = _vsnprintf(line + used, room, format, arguments);
+    if (written < 0 || static_cast<size_t>(written) >= room) {
+        line[used + room - 4] = '\0';
+        BoundedAppend(line, kReportLineCapacity, "...");
+    }
+    if (error != 0)
+        AppendError(line, error);
+    BoundedAppend(line, kReportLineCapacity, "\n");
 }
 
 void Report(DWORD error, const char* format, ...)
 {
-    char line[kLineCapacity];
-    BoundedCopy(line, kLineCapacity, kPrefix);
-    size_t used = strlen(line);
-    // Room is kept for the error and the line end; a longer line is cut.
-    const size_t reserve = 400;
+    char line[kReportLineCapacity];
     va_list arguments;
     va_start(arguments, format);
-    int written = _vsnprintf(line + used, kLineCapacity - used - reserve, format, arguments);
+    FormatReport(line, error, format, arguments);
     va_end(arguments);
-    if (written < 0 || static_cast<size_t>(written) >= kLineCapacity - used - reserve) {
-        line[kLineCapacity - reserve - 4] = '\0';
-        BoundedAppend(line, kLineCapacity, "...");
-    }
-    if (error != 0)
-        AppendError(line, error);
-    BoundedAppend(line, kLineCapacity, "\n");
     OutputDebugStringA(line);
 }

@@ -50,10 +50,8 @@ BOOL CWebInstallerApp::InitInstance()
     CWorkFolder workFolder;
     if (!workFolder.Locate())
         return FALSE;
-    if (!RegisterCleanup(workFolder.Path(), osKind)) {
-        Report(GetLastError(), "clean-up command for \"%s\" cannot be stored", workFolder.Path());
+    if (!RegisterCleanup(workFolder.Path(), osKind))
         return FALSE;
-    }
     if (!workFolder.Create())
         return FALSE;
     GrantEveryoneFullAccess(workFolder.Path());
