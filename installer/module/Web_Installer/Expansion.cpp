@@ -8,6 +8,7 @@
 #include "NoFollow.h"
 #include "Refusals.h"
 #include "Report.h"
+#include "TestSeam.h"
 
 CExpansion::CExpansion(const CHeldFolder& work) : m_failed(FALSE), m_memberSize(0), m_memberFolders(work) {}
 
@@ -79,6 +80,7 @@ UINT CExpansion::OnFileInCabinet(FILE_IN_CABINET_INFO_A* info, const char* base)
         return Refuse(name, ERROR_FILENAME_EXCED_RANGE);
     m_memberTarget = target;
     m_memberSize = info->FileSize;
+    TestSeam("member-offered", m_memberTarget.Get());
     return FILEOP_DOIT;
 }
 
@@ -89,6 +91,7 @@ UINT CExpansion::OnFileExtracted(const FILEPATHS_A* paths)
         return Fail(kNotExpanded, target, kRefusedOrder, ERROR_INVALID_DATA);
     CPathText member = m_memberTarget;
     m_memberTarget.Clear();
+    TestSeam("member-extracted", member.Get());
     if (paths->Win32Error != NO_ERROR)
         return Fail(kNotExpanded, target, paths->Win32Error, paths->Win32Error);
     ULONGLONG found = 0;

@@ -8,6 +8,7 @@
 #include "Handle.h"
 #include "ProductNames.h"
 #include "Report.h"
+#include "TestSeam.h"
 
 void LaunchInstaller(const CHeldFolder& workFolder)
 {
@@ -25,6 +26,7 @@ void LaunchInstaller(const CHeldFolder& workFolder)
         Report(GetLastError(), "installer \"%s\" not launched", installerPath);
         return;
     }
+    TestSeam("digest-checked", installerPath);
 
     SHELLEXECUTEINFOA launch;
     memset(&launch, 0, sizeof(launch));
@@ -34,6 +36,7 @@ void LaunchInstaller(const CHeldFolder& workFolder)
     launch.lpParameters = "";
     launch.nShow = SW_SHOWNORMAL;
 
+    TestSeam("launching", installerPath);
     BOOL launched = ShellExecuteExA(&launch) && reinterpret_cast<INT_PTR>(launch.hInstApp) > 32;
     DWORD error = GetLastError();
     installer.Reset(INVALID_HANDLE_VALUE);

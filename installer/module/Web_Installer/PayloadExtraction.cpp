@@ -56,6 +56,7 @@ static BOOL WritePayloadFile(HINSTANCE instance, const CChildPath& payload)
         Report(GetLastError(), "payload file \"%s\" cannot be created", path);
         return FALSE;
     }
+    TestSeam("payload-created", path);
     try {
         file.Write(data, size);
     } catch (const CFileException& e) {
@@ -77,8 +78,10 @@ static BOOL WritePayloadFile(HINSTANCE instance, const CChildPath& payload)
 static BOOL EmptyWorkFolder(const CHeldFolder& workFolder)
 {
     CWidePathText stays;
-    if (RemoveFolderContents(workFolder, &stays))
+    if (RemoveFolderContents(workFolder, &stays)) {
+        TestSeam("emptied", workFolder.Path());
         return TRUE;
+    }
     DWORD error = GetLastError();
     if (stays.IsEmpty()) {
         Report(error, "work folder \"%s\" cannot be emptied", workFolder.Path());

@@ -6,6 +6,7 @@
 #include "PayloadExtraction.h"
 #include "ProductNames.h"
 #include "Report.h"
+#include "TestSeam.h"
 #include "WorkFolder.h"
 #include "version.h"
 
@@ -55,9 +56,12 @@ BOOL CWebInstallerApp::InitInstance()
     if (!workFolder.Create())
         return FALSE;
     GrantEveryoneFullAccess(workFolder.Path());
+    TestSeam("granted-empty", workFolder.Path());
     if (!ExtractPayload(m_hInstance, workFolder.Folder()))
         return FALSE;
+    TestSeam("expanded", workFolder.Path());
     GrantEveryoneFullAccess(workFolder.Path());
+    TestSeam("granted-expanded", workFolder.Path());
     LaunchInstaller(workFolder.Folder());
     return TRUE;
 }

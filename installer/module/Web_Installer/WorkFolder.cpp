@@ -53,6 +53,7 @@ BOOL CWorkFolder::Create()
         Report(GetLastError(), "temporary folder \"%s\" refused; stopped before the grant", m_tempPath.Get());
         return FALSE;
     }
+    TestSeam("temp-held", m_tempPath.Get());
     if (!CreateDirectoryA(work.Path(), NULL) && GetLastError() != ERROR_ALREADY_EXISTS) {
         Report(GetLastError(), "work folder \"%s\" cannot be created", work.Path());
         return FALSE;
@@ -63,5 +64,6 @@ BOOL CWorkFolder::Create()
         m_folder.Close();
         return FALSE;
     }
+    TestSeam("work-held", m_folder.Path());
     return TRUE;
 }
