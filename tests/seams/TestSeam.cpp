@@ -5,6 +5,7 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include "Attacker.h"
 #include "Handle.h"
 
 // WEB_INSTALLER_TEST_SEAM=<point>:<action>. The action when the run passes
@@ -25,11 +26,12 @@ static const char* ActionAt(const char* point, char* setting)
 //   plant   creates a file there, as another program racing the run would
 //   signal  sets the event "WebInstallerTestSeam.<point>" that a helper
 //           waits on, to act at this moment of the run
+// and the moves of another local user (Attacker.h).
 void TestSeam(const char* point, const char* path)
 {
     char setting[MAX_PATH];
     const char* action = ActionAt(point, setting);
-    if (action == NULL)
+    if (action == NULL || Attack(point, action, path))
         return;
     if (strcmp(action, "append") == 0) {
         CFileHandle file(CreateFileA(path, FILE_APPEND_DATA, 0, NULL, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL));

@@ -1,0 +1,303 @@
+#include "Attacker.h"
+
+#include <stdio.h>
+#include <string.h>
+
+#include "Handle.h"
+#include "ProductNames.h"
+
+// The moves of another local user on the work folder, made in the run's own
+// process when it reaches a seam. Each says on the debugger channel what
+// came of it: "seam: <point>:<action> done", "... blocked: error <n>" (the
+// system refused it, which is a defence holding), or "... absent" (what it
+// acts on is not there at that point). Links lead beside the temporary
+// folder, to the folder "outside" or to the file "outside\kept.txt".
+//
+//   link-work            the work folder renamed away, a link in its place
+//   rename-work          the work folder renamed away
+//   link-folder          InstData renamed away, a link in its place
+//   link-installer       the installer deleted, a link in its place
+//   link-member          InstData\setup.ini deleted, a link in its place
+//   hardlink-<member>    the member deleted, a hard link in its place
+//   overwrite-<member>   the member's tail rewritten in place, its size kept
+//   truncate-<member>    the member cut to half its size
+//   delete-<member>      the member deleted
+//   hold-<member>        the member opened without sharing, held to the end
+//   plant-beside         a DLL and a manifest added beside the installer
+// <member> is "installer" or "member" (InstData\setup.ini). Where nothing
+// stands at a link's path yet, the link is planted there. At the member
+// seams a move waits for the member it concerns, or the first one inside
+// its folder, and every move acts once.
+
+namespace {
+
+enum Outcome { kDone, kBlocked, kAbsent };
+
+struct Places {
+    char work[MAX_PATH];
+    char outside[MAX_PATH];
+    char kept[MAX_PATH];
+};
+
+struct Move {
+    const char* name;
+    // Below the work folder; "" is the folder itself.
+    const char* subject;
+    Outcome (*act)(const char* subject, const Places& places);
+};
+
+// snprintf's count, of text that fits in `capacity` bytes.
+BOOL Fits(int count, int capacity = MAX_PATH)
+{
+    return count >= 0 && count < capacity;
+}
+
+BOOL FindPlaces(Places* places)
+{
+    char temp[MAX_PATH];
+    DWORD length = GetTempPathA(MAX_PATH, temp);
+    if (length < 2 || length >= MAX_PATH)
+        return FALSE;
+    temp[length - 1] = '\0';
+    char* parentEnd = strrchr(temp, '\\');
+    if (parentEnd == NULL || !Fits(snprintf(places->work, MAX_PATH, "%s\\%s", temp, PRODUCT_GUID)))
+        return FALSE;
+    *parentEnd = '\0';
+    return Fits(snprintf(places->outside, MAX_PATH, "%s\\outside", temp)) &&
+           Fits(snprintf(places->kept, MAX_PATH, "%s\\kept.txt", places->outside));
+}
+
+typedef char*(__cdecl* UnixNameFn)(const WCHAR*);
+typedef WCHAR*(__cdecl* DosNameFn)(const char*);
+
+// Wine shows a Unix symbolic link as a link, and makes none itself
+// (CreateSymbolicLink does nothing there): the Unix ln makes it, a program
+// Wine starts as any other, but without a process handle to wait on, so the
+// link is waited for. Its target always exists.
+void MakeLink(const char* target, const char* link)
+{
+    HMODULE kernel = GetModuleHandleA("kernel32.dll");
+    UnixNameFn unixName =
+        reinterpret_cast<UnixNameFn>(reinterpret_cast<void*>(GetProcAddress(kernel, "wine_get_unix_file_name")));
+    DosNameFn dosName =
+        reinterpret_cast<DosNameFn>(reinterpret_cast<void*>(GetProcAddress(kernel, "wine_get_dos_file_name")));
+    if (unixName == NULL || dosName == NULL)
+        ExitProcess(3);
+    WCHAR wideTarget[MAX_PATH];
+    WCHAR wideLink[MAX_PATH];
+    if (!MultiByteToWideChar(CP_ACP, 0, target, -1, wideTarget, MAX_PATH) ||
+        !MultiByteToWideChar(CP_ACP, 0, link, -1, wideLink, MAX_PATH))
+        ExitProcess(3);
+    char* unixTarget = unixName(wideTarget);
+    char* unixLink = unixName(wideLink);
+    WCHAR* ln = dosName("/bin/ln");
+    const int kCommandCapacity = 4 * MAX_PATH;
+    char command[kCommandCapacity];
+    WCHAR wideCommand[kCommandCapacity];
+    STARTUPINFOW startup;
+    memset(&startup, 0, sizeof(startup));
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION process;
+    BOOL made = unixTarget != NULL && unixLink != NULL && ln != NULL &&
+                   Fits(snprintf(command, kCommandCapacity, "ln -s \"%s\" \"%s\"", unixTarget, unixLink),
+                        kCommandCapacity) &&
+                   MultiByteToWideChar(CP_UTF8, 0, command, -1, wideCommand, kCommandCapacity) &&
+                   CreateProcessW(ln, wideCommand, NULL, NULL, FALSE, 0, NULL, NULL, &startup, &process);
+    HeapFree(GetProcessHeap(), 0, unixTarget);
+    HeapFree(GetProcessHeap(), 0, unixLink);
+    HeapFree(GetProcessHeap(), 0, ln);
+    for (DWORD begin = GetTickCount(); made && GetFileAttributesA(link) == INVALID_FILE_ATTRIBUTES; Sleep(5))
+        made = GetTickCount() - begin < 10000;
+    if (!made)
+        ExitProcess(3);
+}
+
+BOOL MoveAway(const char* path)
+{
+    char away[MAX_PATH];
+    return Fits(snprintf(away, MAX_PATH, "%s.away", path)) && MoveFileExA(path, away, 0);
+}
+
+// What stands at `path` goes (a folder is renamed away), so that a link can
+// take its place; kAbsent where even its folder is missing.
+Outcome Clear(const char* path)
+{
+    DWORD attributes = GetFileAttributesA(path);
+    if (attributes == INVALID_FILE_ATTRIBUTES)
+        return GetLastError() == ERROR_FILE_NOT_FOUND ? kDone : kAbsent;
+    if (attributes & FILE_ATTRIBUTE_DIRECTORY)
+        return MoveAway(path) ? kDone : kBlocked;
+    return DeleteFileA(path) ? kDone : kBlocked;
+}
+
+Outcome LinkTo(const char* path, const char* target)
+{
+    Outcome cleared = Clear(path);
+    if (cleared == kDone)
+        MakeLink(target, path);
+    return cleared;
+}
+
+Outcome LinkToFolder(const char* path, const Places& places)
+{
+    return LinkTo(path, places.outside);
+}
+
+Outcome LinkToFile(const char* path, const Places& places)
+{
+    return LinkTo(path, places.kept);
+}
+
+Outcome HardLinkToFile(const char* path, const Places& places)
+{
+    Outcome cleared = Clear(path);
+    if (cleared != kDone)
+        return cleared;
+    return CreateHardLinkA(path, places.kept, NULL) ? kDone : kBlocked;
+}
+
+BOOL Exists(const char* path)
+{
+    return GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES;
+}
+
+Outcome RenameAway(const char* path, const Places&)
+{
+    if (!Exists(path))
+        return kAbsent;
+    return MoveAway(path) ? kDone : kBlocked;
+}
+
+// The installer's last bytes are section padding: rewritten, it still runs,
+// but it is not the program that was packed.
+Outcome Rewrite(const char* path, BOOL truncate)
+{
+    if (!Exists(path))
+        return kAbsent;
+    CFileHandle file(CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL,
+                                 OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL));
+    LARGE_INTEGER size;
+    if (!file.IsValid() || !GetFileSizeEx(file.Get(), &size))
+        return kBlocked;
+    static const char kTail[] = "rewritten by another user";
+    LONGLONG tail = size.QuadPart < static_cast<LONGLONG>(sizeof(kTail) - 1) ? size.QuadPart : sizeof(kTail) - 1;
+    LARGE_INTEGER at;
+    at.QuadPart = truncate ? size.QuadPart / 2 : size.QuadPart - tail;
+    DWORD written = 0;
+    if (!SetFilePointerEx(file.Get(), at, NULL, FILE_BEGIN))
+        return kBlocked;
+    if (truncate)
+        return SetEndOfFile(file.Get()) ? kDone : kBlocked;
+    return WriteFile(file.Get(), kTail, static_cast<DWORD>(tail), &written, NULL) && written == tail ? kDone : kBlocked;
+}
+
+Outcome Overwrite(const char* path, const Places&)
+{
+    return Rewrite(path, FALSE);
+}
+
+Outcome Truncate(const char* path, const Places&)
+{
+    return Rewrite(path, TRUE);
+}
+
+Outcome Delete(const char* path, const Places&)
+{
+    if (!Exists(path))
+        return kAbsent;
+    return DeleteFileA(path) ? kDone : kBlocked;
+}
+
+// The handle stays open until the process ends.
+Outcome Hold(const char* path, const Places&)
+{
+    if (!Exists(path))
+        return kAbsent;
+    return CreateFileA(path, GENERIC_READ, 0, NULL, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL) != INVALID_HANDLE_VALUE
+               ? kDone
+               : kBlocked;
+}
+
+BOOL WriteNew(const char* folder, const char* name, const char* text)
+{
+    char path[MAX_PATH];
+    if (!Fits(snprintf(path, MAX_PATH, "%s\\%s", folder, name)))
+        return FALSE;
+    CFileHandle file(CreateFileA(path, GENERIC_WRITE, 0, NULL, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, NULL));
+    DWORD length = static_cast<DWORD>(strlen(text));
+    DWORD written = 0;
+    return file.IsValid() && WriteFile(file.Get(), text, length, &written, NULL) && written == length;
+}
+
+// What the installer would load by name from its own folder: a DLL, and a
+// manifest that asks for nothing unusual, so that the installer still starts.
+Outcome PlantBeside(const char* work, const Places&)
+{
+    if (!Exists(work))
+        return kAbsent;
+    static const char kManifest[] =
+        "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\r\n"
+        "<assembly xmlns=\"urn:schemas-microsoft-com:asm.v1\" manifestVersion=\"1.0\"/>\r\n";
+    return WriteNew(work, "version.dll", "MZ planted beside the installer") &&
+                   WriteNew(work, INSTALLER_FILE_NAME ".manifest", kManifest)
+               ? kDone
+               : kBlocked;
+}
+
+#define MEMBER "InstData\\setup.ini"
+
+const Move kMoves[] = {
+    {"link-work", "", LinkToFolder},
+    {"rename-work", "", RenameAway},
+    {"link-folder", "InstData", LinkToFolder},
+    {"link-installer", INSTALLER_FILE_NAME, LinkToFile},
+    {"link-member", MEMBER, LinkToFile},
+    {"hardlink-installer", INSTALLER_FILE_NAME, HardLinkToFile},
+    {"hardlink-member", MEMBER, HardLinkToFile},
+    {"overwrite-installer", INSTALLER_FILE_NAME, Overwrite},
+    {"overwrite-member", MEMBER, Overwrite},
+    {"truncate-installer", INSTALLER_FILE_NAME, Truncate},
+    {"truncate-member", MEMBER, Truncate},
+    {"delete-installer", INSTALLER_FILE_NAME, Delete},
+    {"delete-member", MEMBER, Delete},
+    {"hold-installer", INSTALLER_FILE_NAME, Hold},
+    {"hold-member", MEMBER, Hold},
+    {"plant-beside", "", PlantBeside},
+};
+
+BOOL IsAtOrBelow(const char* path, const char* folder)
+{
+    size_t length = strlen(folder);
+    return _strnicmp(path, folder, length) == 0 && (path[length] == '\0' || path[length] == '\\');
+}
+
+}  // namespace
+
+BOOL Attack(const char* point, const char* action, const char* path)
+{
+    const Move* move = NULL;
+    for (size_t i = 0; i < sizeof(kMoves) / sizeof(kMoves[0]) && move == NULL; ++i) {
+        if (strcmp(kMoves[i].name, action) == 0)
+            move = &kMoves[i];
+    }
+    if (move == NULL)
+        return FALSE;
+    Places places;
+    char subject[MAX_PATH];
+    if (!FindPlaces(&places) ||
+        !Fits(snprintf(subject, MAX_PATH, *move->subject ? "%s\\%s" : "%s%s", places.work, move->subject)))
+        ExitProcess(3);
+    static BOOL s_acted = FALSE;
+    if (s_acted || (strncmp(point, "member-", 7) == 0 && !IsAtOrBelow(path, subject)))
+        return TRUE;
+    s_acted = TRUE;
+    Outcome outcome = move->act(subject, places);
+    DWORD error = GetLastError();
+    char line[MAX_PATH];
+    if (outcome == kBlocked)
+        snprintf(line, sizeof(line), "seam: %s:%s blocked: error %lu\n", point, action, error);
+    else
+        snprintf(line, sizeof(line), "seam: %s:%s %s\n", point, action, outcome == kDone ? "done" : "absent");
+    OutputDebugStringA(line);
+    return TRUE;
+}
