@@ -129,8 +129,9 @@ class Prefix:
         self._runs = 0
         # The first program of a session also starts Wine's own services,
         # seconds under emulation; start them here, so that no test times
-        # them. Wine makes a user's profile folders then, too.
-        self.run("cmd", "/c", "exit")
+        # them. Wine makes a user's profile folders then, too. Under emulation
+        # on a busy machine that took more than two minutes once.
+        self.run("cmd", "/c", "exit", timeout=600)
 
     def __enter__(self):
         return self
