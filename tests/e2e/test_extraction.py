@@ -13,8 +13,8 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, "..", "wine"))
 sys.path.insert(0, os.path.join(HERE, "..", "payloads"))
 import set_extraction as cabs  # noqa: E402
-from winehost import (DEMO_MARKER, INSTALLER, PAYLOAD_FILE, Prefix, assert_stopped, bootstrapper, env, helper,  # noqa: E402
-                      tree, unprivileged_user, wait_for)
+from winehost import (DEMO_MARKER, GUID, INSTALLER, PAYLOAD_FILE, Prefix, assert_stopped, bootstrapper, env,  # noqa: E402
+                      helper, tree, unprivileged_user, wait_for)
 
 
 def read(path):
@@ -397,6 +397,35 @@ class BadPayloads(ExpansionTest):
                 self.assert_stopped(reason)
                 if planted:
                     self.assertEqual(planted, read(os.path.join(self.prefix.work_folder, PAYLOAD_FILE)))
+
+
+    def test_objects_elsewhere_than_their_paths_say_or_owned_by_another_account_end_the_run(self):
+        # What Wine cannot show: a link or junction followed silently, seen
+        # only in the final path of what was opened; a work folder that
+        # another account took ownership of. Refused work folders are never
+        # granted to everyone.
+        elsewhere = "error 0x20000004 (its final path is not where its path says)"
+        work_refused = f'{GUID}" refused; stopped before the grant: '
+        for seam, reason in (
+                ("final-path:Temp", work_refused + elsewhere),
+                (f"final-path:{GUID}", work_refused + elsewhere),
+                ("owner:other", work_refused + "error 0x20000005 (owned by another account"),
+                ("final-path:CDInst.cab", f'{PAYLOAD_FILE}" is not as written: ' + elsewhere),
+                ("final-path:InstData", 'member "InstData\\Common\\Redist\\redist.inf" not expanded: ' + elsewhere),
+                ("final-path:setup.ini", 'setup.ini" not expanded: ' + elsewhere),
+                # The installer's second answer: the first was its check
+                # right after its expansion.
+                (f"final-path:{INSTALLER}#2", f'{INSTALLER}" not launched: ' + elsewhere)):
+            with self.subTest(seam):
+                self.prefix.env["WEB_INSTALLER_TEST_SEAM"] = seam
+                try:
+                    found = self.expand("seams", before_run=lambda work: os.chmod(work, 0o700))
+                finally:
+                    del self.prefix.env["WEB_INSTALLER_TEST_SEAM"]
+                self.assertNotIn(DEMO_MARKER, found)
+                self.assert_stopped(reason)
+                if reason.startswith(work_refused):
+                    self.assertEqual(0o700, stat.S_IMODE(os.stat(self.prefix.work_folder).st_mode))
 
 
 class JapaneseHost(ExpansionTest):

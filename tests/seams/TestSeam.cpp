@@ -4,6 +4,7 @@
 #include <sddl.h>
 #include <stdlib.h>
 #include <string.h>
+#include <wchar.h>
 
 #include "Attacker.h"
 #include "Handle.h"
@@ -91,8 +92,23 @@ static BOOL IsVolumeSeam(const char* kind)
     return action != NULL && strcmp(action, kind) == 0;
 }
 
+static LONG g_finalPathAnswers;
+
+// TRUE when the last component of `path` is `name`, ignoring case.
+static BOOL EndsInName(const WCHAR* path, const char* name)
+{
+    WCHAR wide[MAX_PATH];
+    const WCHAR* last = wcsrchr(path, L'\\');
+    return last != NULL && MultiByteToWideChar(CP_ACP, 0, name, -1, wide, MAX_PATH) > 0 &&
+           CompareStringOrdinal(last + 1, -1, wide, -1, TRUE) == CSTR_EQUAL;
+}
+
 // volume:unregistered answers as a volume without a mount-manager entry (a
 // RAM disk, a mounted image) does: it has no DOS name to give.
+// final-path:<name>[#<n>] answers for the object whose final path ends in
+// <name> (every time, or only in its <n>-th answer) as if it lay in a folder
+// "elsewhere" inside its folder: what a link or junction that the platform
+// followed silently would show.
 DWORD TestSeamFinalPath(HANDLE file, WCHAR* path, DWORD capacity, DWORD flags)
 {
     const DWORD otherNames = VOLUME_NAME_GUID | VOLUME_NAME_NT | VOLUME_NAME_NONE;
@@ -100,7 +116,24 @@ DWORD TestSeamFinalPath(HANDLE file, WCHAR* path, DWORD capacity, DWORD flags)
         SetLastError(ERROR_INVALID_FUNCTION);
         return 0;
     }
-    return GetFinalPathNameByHandleW(file, path, capacity, flags);
+    DWORD length = GetFinalPathNameByHandleW(file, path, capacity, flags);
+    char setting[MAX_PATH];
+    char* name = const_cast<char*>(ActionAt("final-path", setting));
+    if (name == NULL || length == 0 || length >= capacity)
+        return length;
+    char* answer = strchr(name, '#');
+    if (answer != NULL)
+        *answer++ = '\0';
+    if (!EndsInName(path, name) || (answer != NULL && ++g_finalPathAnswers != strtol(answer, NULL, 10)))
+        return length;
+    static const WCHAR kElsewhere[] = L"elsewhere\\";
+    const DWORD inserted = sizeof(kElsewhere) / sizeof(WCHAR) - 1;
+    if (length + inserted >= capacity)
+        ExitProcess(3);
+    WCHAR* last = wcsrchr(path, L'\\') + 1;
+    memmove(last + inserted, last, (wcslen(last) + 1) * sizeof(WCHAR));
+    memcpy(last, kElsewhere, inserted * sizeof(WCHAR));
+    return length + inserted;
 }
 
 // volume:no-acls answers as FAT and exFAT do: no persistent security, and a
@@ -114,11 +147,22 @@ BOOL TestSeamVolumeFlags(HANDLE file, DWORD* flags)
     return TRUE;
 }
 
+// owner:other answers with another local account as the owner, as after
+// that account took ownership of the folder.
 DWORD TestSeamOwner(HANDLE file, PSECURITY_DESCRIPTOR* descriptor)
 {
-    if (!IsVolumeSeam("no-acls"))
+    char setting[MAX_PATH];
+    const char* owner = ActionAt("owner", setting);
+    if (owner != NULL && strcmp(owner, "other") != 0)
+        ExitProcess(3);
+    const char* sddl = NULL;
+    if (IsVolumeSeam("no-acls"))
+        sddl = "O:WD";
+    else if (owner != NULL)
+        sddl = "O:S-1-5-21-1004336348-1177238915-682003330-1002";
+    if (sddl == NULL)
         return GetSecurityInfo(file, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, NULL, NULL, NULL, NULL, descriptor);
-    if (!ConvertStringSecurityDescriptorToSecurityDescriptorA("O:WD", SDDL_REVISION_1, descriptor, NULL))
+    if (!ConvertStringSecurityDescriptorToSecurityDescriptorA(sddl, SDDL_REVISION_1, descriptor, NULL))
         ExitProcess(3);
     return ERROR_SUCCESS;
 }
