@@ -84,15 +84,18 @@ class Launch(PrefixTest):
         self.assertEqual(1, len(self.events("started")), self.log())
         self.assertIsNone(first.poll())
         self.assertEqual([], self.events("ended"))
-        # The work folder is held open: it cannot be swapped for a link.
-        folder = self.prefix.windows_path(self.prefix.work_folder)
-        self.assertNotEqual(0, self.prefix.probe("move", folder, folder + ".moved").returncode)
+        # The work folder and the temporary folder it lies in are held open:
+        # neither can be renamed, nor swapped for a link.
+        folders = [self.prefix.windows_path(path) for path in (self.prefix.work_folder, self.prefix.temp_dir)]
+        for folder in folders:
+            self.assertNotEqual(0, self.prefix.probe("move", folder, folder + ".moved").returncode, folder)
 
         self.release()
         self.wait_for_event("ended")
         self.assert_ends(first)
         self.assertFalse(self.prefix.mutex_exists(MUTEX_GLOBAL))
-        self.assertEqual(0, self.prefix.probe("move", folder, folder + ".moved").returncode)
+        for folder in folders:
+            self.assertEqual(0, self.prefix.probe("move", folder, folder + ".moved").returncode, folder)
 
     def test_installer_that_hands_over_and_ends_ends_the_wait(self):
         process = self.start("launch_spawner")
@@ -185,6 +188,16 @@ class Launch(PrefixTest):
                 self.assertEqual(sorted(files), tree(self.prefix.work_folder))
                 self.assertIsNotNone(self.prefix.cleanup_command())
                 self.assertFalse(self.prefix.mutex_exists(MUTEX_GLOBAL))
+
+    def test_installer_longer_than_one_read_is_checked_to_its_end(self):
+        # The digest is read 32 KiB at a time. Two payloads of a longer
+        # installer: its own digest, and one of a program that differs from
+        # it only in its last byte.
+        for variant, stop in (("launch_long_installer", r"^installer started \(process \d+\); it ended with exit code 0$"),
+                              ("launch_long_installer_other_tail",
+                               r"not launched: error 0x20000008 \(not the installer that was packed")):
+            with self.subTest(variant):
+                self.assertRegex(self.run_bootstrapper(variant).stop, stop)
 
     def test_installer_rewritten_after_its_expansion_never_runs(self):
         # Another user rewrites the installer with another program as soon as

@@ -1,11 +1,16 @@
 """Cabinets for the launch tests: stand-in installers whose end the test
-controls, payloads that must not be launched, and one whose expansion leaves
-time to tamper with the installer before the launch."""
+controls, payloads that must not be launched, an installer longer than a few
+reads of the digest check, and one whose expansion leaves time to tamper with
+the installer before the launch."""
 import hashlib
 import os
 import shutil
 import subprocess
+import sys
 import tempfile
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tools"))
+import installer_digest  # noqa: E402
 
 INSTALLER = "QVLM_Management_Inst.exe"
 DATA = {
@@ -15,15 +20,12 @@ DATA = {
 
 
 def pack(path, installer=None, extra=()):
-    """Writes a cabinet of `installer` as the first member (when given), the
-    files of `extra` as (member name, source file or bytes) pairs, and the
-    DATA files."""
+    """Writes a cabinet of `installer` (a source file or bytes) as the first
+    member (when given), the files of `extra` as (member name, source file or
+    bytes) pairs, and the DATA files."""
     with tempfile.TemporaryDirectory() as stage:
         names = []
-        if installer:
-            shutil.copyfile(installer, os.path.join(stage, INSTALLER))
-            names.append(INSTALLER)
-        for name, source in extra:
+        for name, source in ([(INSTALLER, installer)] if installer else []) + list(extra):
             if isinstance(source, bytes):
                 with open(os.path.join(stage, name), "wb") as f:
                     f.write(source)
@@ -41,6 +43,13 @@ def pack(path, installer=None, extra=()):
         os.replace(out + ".tmp", out)
 
 
+def long_installer(context):
+    """The demo installer followed by data its loader never reads: over three
+    reads of the digest check (32 KiB each), ending in a byte other than 0."""
+    with open(context.demo_installer, "rb") as f:
+        return f.read() + bytes(range(1, 256)) * 400
+
+
 CABINETS = {
     "launch_waiting": lambda context, path: pack(path, context.helper("launch_waiter_gui")),
     "launch_spawner": lambda context, path: pack(path, context.helper("launch_spawner_gui"),
@@ -51,6 +60,11 @@ CABINETS = {
     # replaced after the build.
     "launch_foreign_digest": lambda context, path: (pack(path, context.demo_installer),
                                                     hashlib.sha256(b"another program").digest())[1],
+    "launch_long_installer": lambda context, path: pack(path, long_installer(context)),
+    # Built with the digest the build gives a program that differs from the
+    # installer only after its first reads.
+    "launch_long_installer_other_tail": lambda context, path: (
+        pack(path, long_installer(context)), installer_digest.digest(long_installer(context)[:-1] + b"\0"))[1],
     "launch_swap_window": lambda context, path: pack(path, context.demo_installer,
                                                      [("big.dat", bytes(range(256)) * (32 << 12))]),
 }
