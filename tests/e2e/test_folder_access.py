@@ -7,7 +7,10 @@ folder's mode shows whether a grant took effect, and Wine's relay trace of
 the program's own calls shows when the grant ran and what it returned. The
 contents of the DACL are checked by the unit tests on in-memory descriptors.
 The same trace shows that the installer's process handle, once waited on, is
-closed, and that advapi32 is loaded by its full path in the system folder.
+closed, that the DLL search is restricted to the system folder before
+anything else, and that advapi32 is loaded by its full path there. (A DLL
+planted beside the program cannot show the restriction: what Wine loads by
+name during a run, it delay-loads, and its delay-loads ignore it.)
 That path names system32 in every configuration: under WOW64 the file system
 redirects a 32-bit program's system32 to syswow64, and Wine shows that in no
 name a program or its traces see.
@@ -22,7 +25,7 @@ import unittest
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "wine"))
 from winehost import DEMO_MARKER, QUIET_DEBUG, Prefix, bootstrapper  # noqa: E402
 
-TRACED = ("kernel32.LoadLibraryA", "advapi32.SetFileSecurityA", "setupapi.SetupIterateCabinetA",
+TRACED = ("kernel32.SetDefaultDllDirectories", "kernel32.LoadLibraryA", "advapi32.SetFileSecurityA", "setupapi.SetupIterateCabinetA",
           "shell32.ShellExecuteExA", "kernel32.WaitForSingleObject", "kernel32.CloseHandle")
 CALL = re.compile(r'^(\w+):Call (\w+)\.(\w+)\(([0-9a-f]+)(?: "((?:[^"\\]|\\.)*)")?')
 RET = re.compile(r"^(\w+):Ret  \w+\.(\w+)\(\) retval=([0-9a-f]+)")
@@ -83,6 +86,7 @@ class FolderAccess(unittest.TestCase):
         self.assertNotEqual(0, steps[1][2])
         self.assertTrue(os.path.exists(os.path.join(self.prefix.work_folder, DEMO_MARKER)))
 
+        self.assertEqual(("SetDefaultDllDirectories", "%08x" % 0x800, 1), calls[0], "only system32, first of all")
         loads = [c[1].lower() for c in calls if c[0] == "LoadLibraryA" and "advapi32" in c[1].lower()]
         self.assertEqual(["c:\\windows\\system32\\advapi32.dll"] * 2, loads, "one load for each grant")
 
