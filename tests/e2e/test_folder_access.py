@@ -25,8 +25,9 @@ import unittest
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "wine"))
 from winehost import DEMO_MARKER, QUIET_DEBUG, Prefix, bootstrapper  # noqa: E402
 
-TRACED = ("kernel32.SetDefaultDllDirectories", "kernel32.LoadLibraryA", "advapi32.SetFileSecurityA", "setupapi.SetupIterateCabinetA",
-          "shell32.ShellExecuteExA", "kernel32.WaitForSingleObject", "kernel32.CloseHandle")
+TRACED = ("kernel32.SetDefaultDllDirectories", "kernel32.LoadLibraryA", "advapi32.SetFileSecurityA",
+          "setupapi.SetupIterateCabinetA", "shell32.ShellExecuteExA", "kernel32.WaitForSingleObject",
+          "kernel32.CloseHandle")
 CALL = re.compile(r'^(\w+):Call (\w+)\.(\w+)\(([0-9a-f]+)(?: "((?:[^"\\]|\\.)*)")?')
 RET = re.compile(r"^(\w+):Ret  \w+\.(\w+)\(\) retval=([0-9a-f]+)")
 

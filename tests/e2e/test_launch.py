@@ -193,9 +193,9 @@ class Launch(PrefixTest):
         # The digest is read 32 KiB at a time. Two payloads of a longer
         # installer: its own digest, and one of a program that differs from
         # it only in its last byte.
-        for variant, stop in (("launch_long_installer", r"^installer started \(process \d+\); it ended with exit code 0$"),
-                              ("launch_long_installer_other_tail",
-                               r"not launched: error 0x20000008 \(not the installer that was packed")):
+        for variant, stop in (
+                ("launch_long_installer", r"^installer started \(process \d+\); it ended with exit code 0$"),
+                ("launch_long_installer_other_tail", r"not launched: error 0x20000008 \(not the installer that was")):
             with self.subTest(variant):
                 self.assertRegex(self.run_bootstrapper(variant).stop, stop)
 
