@@ -398,7 +398,6 @@ class BadPayloads(ExpansionTest):
                 if planted:
                     self.assertEqual(planted, read(os.path.join(self.prefix.work_folder, PAYLOAD_FILE)))
 
-
     def test_objects_elsewhere_than_their_paths_say_or_owned_by_another_account_end_the_run(self):
         # What Wine cannot show: a link or junction followed silently, seen
         # only in the final path of what was opened; a work folder that

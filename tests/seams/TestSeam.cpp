@@ -94,13 +94,15 @@ static BOOL IsVolumeSeam(const char* kind)
 
 static LONG g_finalPathAnswers;
 
-// TRUE when the last component of `path` is `name`, ignoring case.
-static BOOL EndsInName(const WCHAR* path, const char* name)
+// TRUE when the last component of `path` is the `length` bytes of `name`,
+// ignoring case.
+static BOOL EndsInName(const WCHAR* path, const char* name, int length)
 {
     WCHAR wide[MAX_PATH];
     const WCHAR* last = wcsrchr(path, L'\\');
-    return last != NULL && MultiByteToWideChar(CP_ACP, 0, name, -1, wide, MAX_PATH) > 0 &&
-           CompareStringOrdinal(last + 1, -1, wide, -1, TRUE) == CSTR_EQUAL;
+    int wideLength = MultiByteToWideChar(CP_ACP, 0, name, length, wide, MAX_PATH);
+    return last != NULL && wideLength > 0 &&
+           CompareStringOrdinal(last + 1, -1, wide, wideLength, TRUE) == CSTR_EQUAL;
 }
 
 // volume:unregistered answers as a volume without a mount-manager entry (a
@@ -118,13 +120,12 @@ DWORD TestSeamFinalPath(HANDLE file, WCHAR* path, DWORD capacity, DWORD flags)
     }
     DWORD length = GetFinalPathNameByHandleW(file, path, capacity, flags);
     char setting[MAX_PATH];
-    char* name = const_cast<char*>(ActionAt("final-path", setting));
+    const char* name = ActionAt("final-path", setting);
     if (name == NULL || length == 0 || length >= capacity)
         return length;
-    char* answer = strchr(name, '#');
-    if (answer != NULL)
-        *answer++ = '\0';
-    if (!EndsInName(path, name) || (answer != NULL && ++g_finalPathAnswers != strtol(answer, NULL, 10)))
+    const int nameLength = static_cast<int>(strcspn(name, "#"));
+    const char* answer = name[nameLength] == '#' ? name + nameLength + 1 : NULL;
+    if (!EndsInName(path, name, nameLength) || (answer != NULL && ++g_finalPathAnswers != strtol(answer, NULL, 10)))
         return length;
     static const WCHAR kElsewhere[] = L"elsewhere\\";
     const DWORD inserted = sizeof(kElsewhere) / sizeof(WCHAR) - 1;
