@@ -132,7 +132,7 @@ class Tree:
         environment = dict(os.environ, GIT_CEILING_DIRECTORIES=os.path.dirname(self.source))
         checked = run(command + ["--check", patch], cwd=self.source, env=environment)
         if checked.returncode != 0:
-            return (checked.stderr or checked.stdout).strip()
+            return "; ".join((checked.stderr or checked.stdout).strip().splitlines())
         run(command + [patch], cwd=self.source, env=environment, check=True)
         return None
 
@@ -227,7 +227,7 @@ def main():
         rows = [row for row in rows if row.id in args.row]
     arch = args.arch or ("i686" if kernel_runs_i386() else "x86_64")
     tree = Tree(os.path.abspath(args.scratch), arch)
-    print(f"check: {len(rows)} rows; scratch tree {tree.build_dir} ({arch}, {', '.join(tree.configs)})", flush=True)
+    print(f"check: {len(rows)} of the table's rows; scratch tree {tree.build_dir} ({arch}, {', '.join(tree.configs)})", flush=True)
     sync_source(tree.source)
     tree.configure()
     if not tree.build([], os.path.join(tree.logs, "baseline.log")):
