@@ -411,10 +411,7 @@ class BadPayloads(ExpansionTest):
                 ("owner:other", work_refused + "error 0x20000005 (owned by another account"),
                 ("final-path:CDInst.cab", f'{PAYLOAD_FILE}" is not as written: ' + elsewhere),
                 ("final-path:InstData", 'member "InstData\\Common\\Redist\\redist.inf" not expanded: ' + elsewhere),
-                ("final-path:setup.ini", 'setup.ini" not expanded: ' + elsewhere),
-                # The installer's second answer: the first was its check
-                # right after its expansion.
-                (f"final-path:{INSTALLER}#2", f'{INSTALLER}" not launched: ' + elsewhere)):
+                (f"final-path:{INSTALLER}", f'{INSTALLER}" not launched: ' + elsewhere)):
             with self.subTest(seam):
                 self.prefix.env["WEB_INSTALLER_TEST_SEAM"] = seam
                 try:
@@ -423,8 +420,8 @@ class BadPayloads(ExpansionTest):
                     del self.prefix.env["WEB_INSTALLER_TEST_SEAM"]
                 self.assertNotIn(DEMO_MARKER, found)
                 self.assert_stopped(reason)
-                if reason.startswith(work_refused):
-                    self.assertEqual(0o700, stat.S_IMODE(os.stat(self.prefix.work_folder).st_mode))
+                if reason.startswith(work_refused) and os.path.isdir(self.prefix.work_folder):
+                    self.assertEqual(0, stat.S_IMODE(os.stat(self.prefix.work_folder).st_mode) & 0o007)
 
 
 class JapaneseHost(ExpansionTest):

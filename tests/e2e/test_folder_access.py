@@ -1,11 +1,13 @@
-"""The Everyone grant in a real run: applied to the work folder before and
-after the expansion, and the run goes on whether it succeeds or not.
+"""The Everyone grant in a real run: once, after the expansion, through
+handles only, to the work folder and everything expanded in it; the folder
+is private until then, and the run goes on whether the grant succeeds or not.
 
-Wine keeps no DACL on files: SetFileSecurityA only turns the DACL into Unix
-mode bits of the folder (Everyone's entry becomes the "other" bits). So the
-folder's mode shows whether a grant took effect, and Wine's relay trace of
-the program's own calls shows when the grant ran and what it returned. The
-contents of the DACL are checked by the unit tests on in-memory descriptors.
+Wine keeps no DACL on files: a DACL set through a handle only becomes Unix
+mode bits (Everyone's entry becomes the "other" bits). So the modes show
+whether the grant took effect, the debugger channel shows the DACL as Wine
+reports it at each seam, and Wine's relay trace of the program's own calls
+shows when the grant ran and what it returned. The contents of the DACL are
+checked by the unit tests on in-memory descriptors.
 The same trace shows that the installer's process handle, once waited on, is
 closed, that the DLL search is restricted to the system folder before
 anything else, and that advapi32 is loaded by its full path there. (A DLL
@@ -23,17 +25,32 @@ import sys
 import unittest
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "wine"))
-from winehost import DEMO_MARKER, QUIET_DEBUG, Prefix, bootstrapper  # noqa: E402
+from winehost import DEMO_MARKER, GUID, QUIET_DEBUG, Prefix, bootstrapper  # noqa: E402
 
-TRACED = ("kernel32.SetDefaultDllDirectories", "kernel32.LoadLibraryA", "advapi32.SetFileSecurityA",
-          "setupapi.SetupIterateCabinetA", "shell32.ShellExecuteExA", "kernel32.WaitForSingleObject",
-          "kernel32.CloseHandle")
+# Security changes by name: none may be made.
+BY_NAME = ("GetFileSecurityA", "GetFileSecurityW", "SetFileSecurityA", "SetFileSecurityW", "SetNamedSecurityInfoA",
+           "SetNamedSecurityInfoW", "GetNamedSecurityInfoA", "GetNamedSecurityInfoW")
+TRACED = ("kernel32.SetDefaultDllDirectories", "kernel32.SetProcessMitigationPolicy", "kernel32.LoadLibraryA",
+          "advapi32.SetKernelObjectSecurity", "setupapi.SetupIterateCabinetA", "shell32.ShellExecuteExA",
+          "kernel32.WaitForSingleObject", "kernel32.CloseHandle") + tuple("advapi32." + name for name in BY_NAME)
+TRACED_NAMES = {name.split(".")[1] for name in TRACED}
 CALL = re.compile(r'^(\w+):Call (\w+)\.(\w+)\(([0-9a-f]+)(?: "((?:[^"\\]|\\.)*)")?')
 RET = re.compile(r"^(\w+):Ret  \w+\.(\w+)\(\) retval=([0-9a-f]+)")
 
 
+DACL = re.compile(r'OutputDebugStringA "seam: (\S+) dacl (\S+?)\\n"')
+
+
 def mode(path):
     return stat.S_IMODE(os.stat(path).st_mode)
+
+
+def tree_below(folder):
+    """`folder` and every file and folder in it."""
+    yield folder
+    for base, dirs, files in os.walk(folder):
+        for name in dirs + files:
+            yield os.path.join(base, name)
 
 
 class FolderAccess(unittest.TestCase):
@@ -44,16 +61,17 @@ class FolderAccess(unittest.TestCase):
                                  "/f")
         self.assertEqual(0, result.returncode, result.output)
 
-    def traced_run(self):
+    def traced_run(self, variant=None):
         """Runs the bootstrapper and returns, in order, the traced calls its
         thread makes outside other traced calls (not the shell's own, nor the
         cabinet callback's), as (function, first argument, return value); the
         first argument is the string or, for other types, its hex digits."""
-        self.prefix.env["WINEDEBUG"] = "+relay"
+        self.prefix.env["WINEDEBUG"] = "+relay,warn+debugstr"
         try:
-            result = self.prefix.run(bootstrapper())
+            result = self.prefix.run(bootstrapper(variant))
         finally:
             self.prefix.env["WINEDEBUG"] = QUIET_DEBUG
+        self.last_output = result.output
         self.assertEqual(0, result.returncode)
         # The launched installer's trace shares the output.
         calls = []
@@ -61,7 +79,7 @@ class FolderAccess(unittest.TestCase):
         thread = None
         for line in result.output.splitlines():
             call = CALL.match(line)
-            traced = call and f"{call.group(2).lower()}.{call.group(3)}" in TRACED
+            traced = call and call.group(3) in TRACED_NAMES
             if traced and call.group(1) == (thread or call.group(1)):
                 thread = call.group(1)
                 argument = call.group(4) if call.group(5) is None else call.group(5).replace("\\\\", "\\")
@@ -75,49 +93,70 @@ class FolderAccess(unittest.TestCase):
         return [tuple(c) for c in calls]
 
     def assert_full_run(self, calls, granted):
-        """Granted before and after the expansion, expanded, launched, and
-        the installer's process handle closed after the wait."""
+        """Expanded, then granted once through handles (the work folder, then
+        everything expanded), launched, and the installer's process handle
+        closed after the wait."""
+        names = [c[0] for c in calls]
+        self.assertEqual([], [c for c in calls if c[0] in BY_NAME], "no security call by name")
+        expanded = names.index("SetupIterateCabinetA")
+        self.assertNotEqual(0, calls[expanded][2])
         folder = self.prefix.windows_path(self.prefix.work_folder)
-        steps = [c for c in calls if c[0] in ("SetFileSecurityA", "SetupIterateCabinetA")]
-        self.assertEqual(["SetFileSecurityA", "SetupIterateCabinetA", "SetFileSecurityA"], [c[0] for c in steps])
-        for _, path, result in (steps[0], steps[2]):
-            self.assertEqual(folder.lower(), path.lower())
-            self.assertEqual(granted, result != 0)
-        self.assertTrue(steps[1][1].lower().startswith(folder.lower() + "\\"))
-        self.assertNotEqual(0, steps[1][2])
+        self.assertTrue(calls[expanded][1].lower().startswith(folder.lower() + "\\"))
+        grants = [i for i, name in enumerate(names) if name == "SetKernelObjectSecurity"]
+        self.assertTrue(grants and grants[0] > expanded, "the first security change follows the expansion")
+        # Everything there but the installer's marker, which came later.
+        granted_objects = sum(1 for _ in tree_below(self.prefix.work_folder)) - 1
+        self.assertEqual(granted_objects if granted else 1, len(grants))
+        self.assertEqual([granted] * len(grants), [calls[i][2] != 0 for i in grants])
+        self.assertLess(grants[-1], names.index("ShellExecuteExA"))
         self.assertTrue(os.path.exists(os.path.join(self.prefix.work_folder, DEMO_MARKER)))
 
         self.assertEqual(("SetDefaultDllDirectories", "%08x" % 0x800, 1), calls[0], "only system32, first of all")
+        self.assertEqual(("SetProcessMitigationPolicy", "%08x" % 16), calls[1][:2], "no untrusted redirection")
         loads = [c[1].lower() for c in calls if c[0] == "LoadLibraryA" and "advapi32" in c[1].lower()]
-        self.assertEqual(["c:\\windows\\system32\\advapi32.dll"] * 2, loads, "one load for each grant")
+        self.assertEqual(["c:\\windows\\system32\\advapi32.dll"], loads, "one load for the one grant")
 
-        names = [c[0] for c in calls]
         wait = names.index("WaitForSingleObject", names.index("ShellExecuteExA"))
         self.assertEqual(0, calls[wait][2], "the installer's process ended")
         self.assertIn(("CloseHandle", calls[wait][1], 1), calls[wait + 1:])
 
-    def test_new_and_reused_folder_are_opened_to_everyone(self):
+    def test_new_folder_is_private_until_the_expansion_then_open_to_everyone(self):
         self.assert_full_run(self.traced_run(), granted=True)
-        self.assertEqual(0o777, mode(self.prefix.work_folder))
+        for path in tree_below(self.prefix.work_folder):
+            if not path.endswith(DEMO_MARKER):
+                self.assertEqual(0o7, mode(path) & 0o7, path)
 
-        os.chmod(self.prefix.work_folder, 0o700)
-        self.assert_full_run(self.traced_run(), granted=True)
-        self.assertEqual(0o777, mode(self.prefix.work_folder))
+        # A rerun puts the last run's folder aside, deletes it and makes a
+        # new one (held open here, the old one keeps its inode number).
+        first = os.open(self.prefix.work_folder, os.O_RDONLY)
+        self.addCleanup(os.close, first)
+        self.prefix.env["WEB_INSTALLER_TEST_SEAM"] = "*:dacl"
+        try:
+            result = self.prefix.run(bootstrapper("seams"))
+        finally:
+            del self.prefix.env["WEB_INSTALLER_TEST_SEAM"]
+        self.assertEqual(0, os.fstat(first).st_nlink, "the earlier folder is deleted")
+        self.assertNotEqual(os.fstat(first).st_ino, os.stat(self.prefix.work_folder).st_ino)
+        self.assertEqual([], [n for n in os.listdir(self.prefix.temp_dir) if n.startswith(GUID + ".")])
+        shown = dict(DACL.findall(result.output))
+        private = ("work-held", "payload-written", "member-extracted", "expanded", "digest-checked")
+        self.assertEqual(set(private + ("granted-expanded", "launching")), set(shown) & set(private + (
+            "granted-expanded", "launching")), result.output)
+        for point in private:
+            self.assertNotIn(";;;WD)", shown[point], point)
+        for point in ("granted-expanded", "launching"):
+            self.assertRegex(shown[point], r"\(A;OICI;[^;]*;;;WD\)", point)
 
     def test_folder_whose_security_cannot_be_rewritten_still_gets_a_full_run(self):
-        # An append-only folder takes new files but refuses a mode change, so
-        # Wine's SetFileSecurityA fails on it.
-        folder = self.prefix.work_folder
-        os.makedirs(folder)
-        os.chmod(folder, 0o700)
-        locked = subprocess.run(["chattr", "+a", folder], stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
-                                stderr=subprocess.DEVNULL)
-        if locked.returncode != 0:
-            self.skipTest("chattr +a is not available here")
-        self.addCleanup(subprocess.run, ["chattr", "-a", folder], stdin=subprocess.DEVNULL)
-
-        self.assert_full_run(self.traced_run(), granted=False)
-        self.assertEqual(0o700, mode(folder))
+        # An append-only folder refuses a change of its mode, so Wine's
+        # SetKernelObjectSecurity fails on it.
+        self.prefix.env["WEB_INSTALLER_TEST_SEAM"] = "expanded:append-only"
+        self.addCleanup(subprocess.run, ["chattr", "-a", self.prefix.work_folder], stdin=subprocess.DEVNULL,
+                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        calls = self.traced_run("seams")
+        self.assert_full_run(calls, granted=False)
+        self.assertIn("keeps its private protection", self.last_output)
+        self.assertEqual(0, mode(self.prefix.work_folder) & 0o7)
 
 
 if __name__ == "__main__":

@@ -70,11 +70,27 @@ BOOL FindPlaces(Places* places)
 typedef char*(__cdecl* UnixNameFn)(const WCHAR*);
 typedef WCHAR*(__cdecl* DosNameFn)(const char*);
 
-// Wine shows a Unix symbolic link as a link, and makes none itself
-// (CreateSymbolicLink does nothing there): the Unix ln makes it, a program
-// Wine starts as any other, but without a process handle to wait on, so the
-// link is waited for. Its target always exists.
-void MakeLink(const char* target, const char* link)
+// "sh -c" and `script` as one argument, as a Windows command line spells it.
+BOOL QuoteForCommandLine(const char* script, char* command, int capacity)
+{
+    int at = snprintf(command, capacity, "sh -c \"");
+    for (const char* c = script; *c != '\0' && at + 4 < capacity; ++c) {
+        if (*c == '"')
+            command[at++] = '\\';
+        command[at++] = *c;
+    }
+    if (at + 2 >= capacity)
+        return FALSE;
+    command[at++] = '"';
+    command[at] = '\0';
+    return TRUE;
+}
+
+}  // namespace
+
+// Wine starts a Unix program as any other, but without a process handle to
+// wait on, so what it makes is waited for.
+BOOL RunUnixScript(const char* format, const char* windowsPath, const char* awaited)
 {
     HMODULE kernel = GetModuleHandleA("kernel32.dll");
     UnixNameFn unixName =
@@ -82,33 +98,44 @@ void MakeLink(const char* target, const char* link)
     DosNameFn dosName =
         reinterpret_cast<DosNameFn>(reinterpret_cast<void*>(GetProcAddress(kernel, "wine_get_dos_file_name")));
     if (unixName == NULL || dosName == NULL)
-        ExitProcess(3);
-    WCHAR wideTarget[MAX_PATH];
-    WCHAR wideLink[MAX_PATH];
-    if (!MultiByteToWideChar(CP_ACP, 0, target, -1, wideTarget, MAX_PATH) ||
-        !MultiByteToWideChar(CP_ACP, 0, link, -1, wideLink, MAX_PATH))
-        ExitProcess(3);
-    char* unixTarget = unixName(wideTarget);
-    char* unixLink = unixName(wideLink);
-    WCHAR* ln = dosName("/bin/ln");
+        return FALSE;
+    WCHAR widePath[MAX_PATH];
+    WCHAR wideAwaited[MAX_PATH];
+    if (!MultiByteToWideChar(CP_ACP, 0, windowsPath, -1, widePath, MAX_PATH) ||
+        !MultiByteToWideChar(CP_ACP, 0, awaited, -1, wideAwaited, MAX_PATH))
+        return FALSE;
+    char* unixPath = unixName(widePath);
+    char* unixAwaited = unixName(wideAwaited);
+    WCHAR* shell = dosName("/bin/sh");
     const int kCommandCapacity = 4 * MAX_PATH;
+    char script[kCommandCapacity];
     char command[kCommandCapacity];
     WCHAR wideCommand[kCommandCapacity];
     STARTUPINFOW startup;
     memset(&startup, 0, sizeof(startup));
     startup.cb = sizeof(startup);
     PROCESS_INFORMATION process;
-    BOOL made = unixTarget != NULL && unixLink != NULL && ln != NULL &&
-                   Fits(snprintf(command, kCommandCapacity, "ln -s \"%s\" \"%s\"", unixTarget, unixLink),
-                        kCommandCapacity) &&
-                   MultiByteToWideChar(CP_UTF8, 0, command, -1, wideCommand, kCommandCapacity) &&
-                   CreateProcessW(ln, wideCommand, NULL, NULL, FALSE, 0, NULL, NULL, &startup, &process);
-    HeapFree(GetProcessHeap(), 0, unixTarget);
-    HeapFree(GetProcessHeap(), 0, unixLink);
-    HeapFree(GetProcessHeap(), 0, ln);
-    for (DWORD begin = GetTickCount(); made && GetFileAttributesA(link) == INVALID_FILE_ATTRIBUTES; Sleep(5))
+    BOOL made = unixPath != NULL && unixAwaited != NULL && shell != NULL &&
+                Fits(snprintf(script, kCommandCapacity, format, unixPath, unixAwaited), kCommandCapacity) &&
+                QuoteForCommandLine(script, command, kCommandCapacity) &&
+                MultiByteToWideChar(CP_UTF8, 0, command, -1, wideCommand, kCommandCapacity) &&
+                CreateProcessW(shell, wideCommand, NULL, NULL, FALSE, 0, NULL, NULL, &startup, &process);
+    HeapFree(GetProcessHeap(), 0, unixPath);
+    HeapFree(GetProcessHeap(), 0, unixAwaited);
+    HeapFree(GetProcessHeap(), 0, shell);
+    for (DWORD begin = GetTickCount(); made && GetFileAttributesA(awaited) == INVALID_FILE_ATTRIBUTES; Sleep(5))
         made = GetTickCount() - begin < 10000;
-    if (!made)
+    return made;
+}
+
+namespace {
+
+// Wine shows a Unix symbolic link as a link, and makes none itself
+// (CreateSymbolicLink does nothing there): the Unix ln makes it. Its target
+// always exists.
+void MakeLink(const char* target, const char* link)
+{
+    if (!RunUnixScript("ln -s \"%s\" \"%s\"", target, link))
         ExitProcess(3);
 }
 

@@ -2,23 +2,50 @@
 
 #include <windows.h>
 #include <sddl.h>
+#include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 #include <wchar.h>
 
 #include "Attacker.h"
 #include "Handle.h"
+#include "ProductNames.h"
 
 // WEB_INSTALLER_TEST_SEAM=<point>:<action>. The action when the run passes
-// <point>, or NULL.
-static const char* ActionAt(const char* point, char* setting)
+// <point>, or NULL. For TestSeam's points, "*" is every point.
+static const char* ActionAt(const char* point, char* setting, BOOL anyPoint = FALSE)
 {
     DWORD length = GetEnvironmentVariableA("WEB_INSTALLER_TEST_SEAM", setting, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH)
+        return NULL;
+    if (anyPoint && strncmp(setting, "*:", 2) == 0)
+        return setting + 2;
     size_t pointLength = strlen(point);
-    if (length == 0 || length >= MAX_PATH || strncmp(setting, point, pointLength) != 0 ||
-        setting[pointLength] != ':')
+    if (strncmp(setting, point, pointLength) != 0 || setting[pointLength] != ':')
         return NULL;
     return setting + pointLength + 1;
+}
+
+// The work folder's DACL as the platform reports it, on the debugger channel.
+static BOOL ShowDacl(const char* point)
+{
+    char work[MAX_PATH];
+    DWORD length = GetTempPathA(MAX_PATH, work);
+    if (length == 0 || length >= MAX_PATH || strlen(work) + strlen(PRODUCT_GUID) >= MAX_PATH)
+        return FALSE;
+    strcat(work, PRODUCT_GUID);
+    BYTE descriptor[4096];
+    DWORD needed = 0;
+    char* text = NULL;
+    if (!GetFileSecurityA(work, DACL_SECURITY_INFORMATION, descriptor, sizeof(descriptor), &needed) ||
+        !ConvertSecurityDescriptorToStringSecurityDescriptorA(descriptor, SDDL_REVISION_1, DACL_SECURITY_INFORMATION,
+                                                              &text, NULL))
+        return FALSE;
+    char line[2048];
+    snprintf(line, sizeof(line), "seam: %s dacl %s\n", point, text);
+    LocalFree(text);
+    OutputDebugStringA(line);
+    return TRUE;
 }
 
 // Actions on `path`:
@@ -27,13 +54,27 @@ static const char* ActionAt(const char* point, char* setting)
 //   plant   creates a file there, as another program racing the run would
 //   signal  sets the event "WebInstallerTestSeam.<point>" that a helper
 //           waits on, to act at this moment of the run
+//   dacl    shows the work folder's DACL: "seam: <point> dacl <SDDL>"
+//   append-only  makes the folder append-only (chattr +a), so that its
+//           protection can no longer change
 // and the moves of another local user (Attacker.h).
 void TestSeam(const char* point, const char* path)
 {
     char setting[MAX_PATH];
-    const char* action = ActionAt(point, setting);
+    const char* action = ActionAt(point, setting, TRUE);
     if (action == NULL || Attack(point, action, path))
         return;
+    if (strcmp(action, "dacl") == 0 && ShowDacl(point))
+        return;
+    if (strcmp(action, "append-only") == 0) {
+        char done[MAX_PATH];
+        if (snprintf(done, sizeof(done), "%s.append-only", path) >= MAX_PATH)
+            ExitProcess(3);
+        if (!RunUnixScript("chattr +a \"%s\" ; touch \"%s\"", path, done))
+            ExitProcess(3);
+        DeleteFileA(done);
+        return;
+    }
     if (strcmp(action, "append") == 0) {
         CFileHandle file(CreateFileA(path, FILE_APPEND_DATA, 0, NULL, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL));
         static const char kTail[] = "appended after the write";

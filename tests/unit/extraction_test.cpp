@@ -12,6 +12,7 @@
 #include "HeldFolder.h"
 #include "InstallerLaunch.h"
 #include "PayloadExtraction.h"
+#include "Refusals.h"
 #include "member_names.h"
 #include "temp_folder.h"
 
@@ -30,12 +31,18 @@ protected:
     void TearDown() override
     {
         expansion_.reset();
+        tree_.Close();
         work_.Close();
         TempFolder::TearDown();
     }
 
     // Forgets the expansion so far and begins another.
-    void Restart() { expansion_.reset(new CExpansion(work_)); }
+    void Restart()
+    {
+        expansion_.reset();
+        tree_.Close();
+        expansion_.reset(new CExpansion(work_, tree_));
+    }
 
     UINT Notify(UINT notification, const void* param1, UINT_PTR param2 = 0)
     {
@@ -61,6 +68,7 @@ protected:
     BOOL Finish() { return expansion_->Finish(); }
 
     CHeldFolder work_;
+    CExpandedTree tree_;
     std::unique_ptr<CExpansion> expansion_;
 };
 
@@ -149,33 +157,33 @@ TEST_F(CabinetFileCallbackTest, EveryMemberHandedOutMustBeReportedOnce)
     EXPECT_FALSE(Finish());
 }
 
-TEST_F(CabinetFileCallbackTest, LeftoversAreRemovedOrTheMemberRefused)
+TEST_F(CabinetFileCallbackTest, MembersAreHeldUnderTheirFoldersAndNamedOnlyOnce)
 {
     struct Row {
         const char* name;
-        long size;
-        DWORD attributes;
-        bool heldOpen;
         UINT reply;
+        LONG parent;
     } rows[] = {
-        {"stale.txt", 4096, FILE_ATTRIBUTE_NORMAL, false, FILEOP_DOIT},
-        {"sub\\readonly.txt", 3, FILE_ATTRIBUTE_READONLY, false, FILEOP_DOIT},
-        {"folder", -1, 0, false, FILEOP_ABORT},
-        {"busy.txt", 3, FILE_ATTRIBUTE_NORMAL, true, FILEOP_ABORT},
+        {"root.txt", FILEOP_DOIT, kTreeRoot},
+        {"sub\\one.txt", FILEOP_DOIT, 1},
+        {"sub\\deeper\\two.txt", FILEOP_DOIT, 3},
+        {"sub\\ONE.TXT", FILEOP_ABORT, 0},
     };
-    ASSERT_TRUE(CreateDirectoryA((base_ + "sub").c_str(), NULL));
+    // Entries: root.txt, sub, sub\one.txt, sub\deeper, sub\deeper\two.txt.
     for (const Row& row : rows) {
-        Restart();
-        Put(row.name, row.size, row.attributes);
-        HANDLE holder = INVALID_HANDLE_VALUE;
-        if (row.heldOpen)
-            holder = CreateFileA((base_ + row.name).c_str(), GENERIC_READ, 0, NULL, OPEN_EXISTING, 0, NULL);
         FILE_IN_CABINET_INFO_A info;
-        EXPECT_EQ(row.reply, Offer(row.name, info)) << row.name;
-        EXPECT_EQ(row.reply == FILEOP_DOIT, !Exists(row.name)) << row.name;
-        if (holder != INVALID_HANDLE_VALUE)
-            CloseHandle(holder);
+        EXPECT_EQ(row.reply, Offer(row.name, info, 3)) << row.name;
+        if (row.reply != FILEOP_DOIT)
+            break;
+        Put(row.name, 3);
+        EXPECT_EQ(static_cast<UINT>(NO_ERROR), Extracted(info.FullTargetName)) << row.name;
+        const CExpandedTree::Entry& member = tree_.At(tree_.Count() - 1);
+        EXPECT_FALSE(member.folder) << row.name;
+        EXPECT_EQ(row.parent, member.parent) << row.name;
     }
+    EXPECT_EQ(static_cast<DWORD>(kRefusedNameTwice), GetLastError());
+    EXPECT_FALSE(Finish());
+    EXPECT_EQ(5, tree_.Count());
 }
 
 TEST_F(CabinetFileCallbackTest, UnsafeMembersAreRefusedWithoutFolders)

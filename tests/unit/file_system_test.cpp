@@ -18,37 +18,51 @@ const UINT kWestern = 1252;
 
 using FolderChainTest = TempFolder;
 
-TEST_F(FolderChainTest, HoldsEveryLevelOfTheCurrentFolderOnly)
+TEST_F(FolderChainTest, EveryLevelIsHeldInTheTreeUnderItsParent)
 {
     CHeldFolder base;
     ASSERT_TRUE(base.OpenReal(base_.substr(0, base_.size() - 1).c_str(), NULL));
-    CFolderChain chain(base);
+    CExpandedTree tree;
+    CFolderChain chain(base, tree);
     ASSERT_TRUE(chain.Open((base_ + "a\\b\\c\\").c_str(), base_.size(), kWestern));
     ASSERT_TRUE(chain.Open((base_ + "a\\b\\d\\").c_str(), base_.size(), kWestern));
     const std::wstring final = chain.FinalPath();
     EXPECT_EQ(L"\\a\\b\\d", final.substr(final.size() - 6));
-    EXPECT_FALSE(MoveFileA((base_ + "a\\b").c_str(), (base_ + "moved").c_str()));
-    EXPECT_FALSE(RemoveDirectoryA((base_ + "a\\b\\d").c_str()));
-    EXPECT_TRUE(MoveFileA((base_ + "a\\b\\c").c_str(), (base_ + "a\\b\\c2").c_str())) << "no longer held";
-
+    EXPECT_EQ(3, chain.Deepest());
     // A folder that only begins with the same bytes is another folder.
     ASSERT_TRUE(chain.Open((base_ + "a\\bb\\").c_str(), base_.size(), kWestern));
-    EXPECT_TRUE(MoveFileA((base_ + "a\\b").c_str(), (base_ + "moved").c_str()));
+    // a, b under a, c and d under b, bb under a: each level once, parents first.
+    const LONG parents[] = {kTreeRoot, 0, 1, 1, 0};
+    ASSERT_EQ(5, tree.Count());
+    for (LONG i = 0; i < tree.Count(); ++i) {
+        EXPECT_EQ(parents[i], tree.At(i).parent) << i;
+        EXPECT_TRUE(tree.At(i).folder) << i;
+    }
     chain.Release();
-    EXPECT_TRUE(MoveFileA((base_ + "a").c_str(), (base_ + "moved2").c_str()));
     EXPECT_EQ(std::wstring(base.FinalPath()), chain.FinalPath());
+    EXPECT_EQ(kTreeRoot, chain.Deepest());
+    // The tree, not the chain, holds the levels until it closes.
+    EXPECT_FALSE(MoveFileA((base_ + "a\\b\\c").c_str(), (base_ + "a\\b\\c2").c_str()));
+    EXPECT_FALSE(RemoveDirectoryA((base_ + "a\\b\\d").c_str()));
+    tree.Close();
+    EXPECT_TRUE(MoveFileA((base_ + "a").c_str(), (base_ + "moved").c_str()));
 
     // A file where a folder level should be.
     Put("f", 0);
     EXPECT_FALSE(chain.Open((base_ + "f\\g\\").c_str(), base_.size(), kWestern));
     EXPECT_FALSE(Exists("f\\g"));
 
-    // Nothing is created outside the base, whatever the folder names.
+    // Nothing is created outside the base, whatever the folder names: not in
+    // a folder below it, nor in one of another name of the same length.
     Put("other", -1);
+    std::string foreign = base_;
+    foreign[foreign.size() - 2] = foreign[foreign.size() - 2] == 'x' ? 'y' : 'x';
     const std::string outside = base_ + "other\\";
-    EXPECT_FALSE(chain.Open((outside + "x\\").c_str(), outside.size(), kWestern));
-    EXPECT_EQ(static_cast<DWORD>(ERROR_BAD_PATHNAME), GetLastError());
-    EXPECT_FALSE(Exists("other\\x"));
+    for (const std::string& folder : {outside, foreign}) {
+        EXPECT_FALSE(chain.Open((folder + "x\\").c_str(), folder.size(), kWestern)) << folder;
+        EXPECT_EQ(static_cast<DWORD>(ERROR_BAD_PATHNAME), GetLastError()) << folder;
+        EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesA((folder + "x").c_str())) << folder;
+    }
 }
 
 TEST_F(FolderChainTest, RefusesALevelReachedByAnotherName)
@@ -65,7 +79,8 @@ TEST_F(FolderChainTest, RefusesALevelReachedByAnotherName)
         GTEST_SKIP() << "this file system gives no short names";
     CHeldFolder base;
     ASSERT_TRUE(base.OpenReal(base_.substr(0, base_.size() - 1).c_str(), NULL));
-    CFolderChain chain(base);
+    CExpandedTree tree;
+    CFolderChain chain(base, tree);
     EXPECT_FALSE(chain.Open((base_ + shortName + "\\").c_str(), base_.size(), kWestern)) << shortName;
     EXPECT_TRUE(chain.Open((base_ + longName + "\\").c_str(), base_.size(), kWestern));
 }

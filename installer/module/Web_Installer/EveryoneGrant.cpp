@@ -1,5 +1,7 @@
 #include "EveryoneGrant.h"
 
+#include <string.h>
+
 #include <type_traits>
 
 static_assert(std::is_same<SetSecurityDescriptorControlFn, decltype(&SetSecurityDescriptorControl)>::value,
@@ -84,5 +86,72 @@ BOOL BuildEveryoneGrant(PSECURITY_DESCRIPTOR oldDescriptor, PSID everyone, const
     }
     if (control & SE_DACL_PROTECTED)
         return functions.setControl(newDescriptor, SE_DACL_PROTECTED, SE_DACL_PROTECTED);
+    return TRUE;
+}
+
+static BOOL AddInherited(PACL acl, BYTE revision, const ACE_HEADER* ace, BYTE flags, ACCESS_MASK mask)
+{
+    BYTE copy[MAXWORD];
+    memcpy(copy, ace, ace->AceSize);
+    reinterpret_cast<ACE_HEADER*>(copy)->AceFlags = static_cast<BYTE>(flags | INHERITED_ACE);
+    memcpy(copy + sizeof(ACE_HEADER), &mask, sizeof(mask));
+    return AddAce(acl, revision, MAXDWORD, copy, ace->AceSize);
+}
+
+BOOL BuildInheritedDacl(PACL parent, BOOL folder, PACL* child)
+{
+    *child = NULL;
+    ACL_SIZE_INFORMATION sizeInfo = {0, sizeof(ACL), 0};
+    if (parent != NULL && !GetAclInformation(parent, &sizeInfo, sizeof(sizeInfo), AclSizeInformation))
+        return FALSE;
+    // Each entry yields at most two.
+    DWORD size = 2 * sizeInfo.AclBytesInUse;
+    if (size > MAXWORD) {
+        SetLastError(ERROR_INVALID_ACL);
+        return FALSE;
+    }
+    BYTE revision = parent != NULL ? parent->AclRevision : ACL_REVISION;
+    PACL acl = static_cast<PACL>(HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, size));
+    if (acl == NULL)
+        return FALSE;
+    *child = acl;
+    if (!InitializeAcl(acl, size, revision))
+        return FALSE;
+
+    GENERIC_MAPPING mapping = {FILE_GENERIC_READ, FILE_GENERIC_WRITE, FILE_GENERIC_EXECUTE, FILE_ALL_ACCESS};
+    for (DWORD index = 0; index < sizeInfo.AceCount; ++index) {
+        ACE_HEADER* ace = NULL;
+        if (!GetAce(parent, index, reinterpret_cast<void**>(&ace)))
+            return FALSE;
+        if (ace->AceSize < sizeof(ACE_HEADER) + sizeof(ACCESS_MASK)) {
+            SetLastError(ERROR_INVALID_ACL);
+            return FALSE;
+        }
+        BYTE flags = ace->AceFlags;
+        ACCESS_MASK mask = 0;
+        memcpy(&mask, reinterpret_cast<BYTE*>(ace) + sizeof(ACE_HEADER), sizeof(mask));
+        ACCESS_MASK mapped = mask;
+        MapGenericMask(&mapped, &mapping);
+        mapped &= ~(GENERIC_READ | GENERIC_WRITE | GENERIC_EXECUTE | GENERIC_ALL);
+        const BOOL passesOn = !(flags & NO_PROPAGATE_INHERIT_ACE);
+        const BYTE inheritable = flags & (OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE);
+        BOOL added = TRUE;
+        if (!folder) {
+            if (flags & OBJECT_INHERIT_ACE)
+                added = AddInherited(acl, revision, ace, 0, mapped);
+        } else if (flags & CONTAINER_INHERIT_ACE) {
+            if (!passesOn)
+                added = AddInherited(acl, revision, ace, 0, mapped);
+            else if (mapped != mask)
+                added = AddInherited(acl, revision, ace, 0, mapped) &&
+                        AddInherited(acl, revision, ace, inheritable | INHERIT_ONLY_ACE, mask);
+            else
+                added = AddInherited(acl, revision, ace, inheritable, mask);
+        } else if ((flags & OBJECT_INHERIT_ACE) && passesOn) {
+            added = AddInherited(acl, revision, ace, inheritable | INHERIT_ONLY_ACE, mask);
+        }
+        if (!added)
+            return FALSE;
+    }
     return TRUE;
 }

@@ -22,3 +22,14 @@ struct AclFunctions {
 // caller frees it with HeapFree on every outcome.
 BOOL BuildEveryoneGrant(PSECURITY_DESCRIPTOR oldDescriptor, PSID everyone, const AclFunctions& functions,
                         SECURITY_DESCRIPTOR* newDescriptor, PACL* newAcl);
+
+// Builds in `*child` (a heap block the caller frees with HeapFree) the DACL
+// that a new file, or folder when `folder` is TRUE, made in a folder whose
+// DACL is `parent` inherits from it, by the system's inheritance rules:
+// every entry the parent hands down to that kind of object, marked
+// inherited, generic rights mapped to a file's; for a folder, an entry with
+// generic rights is also kept unmapped, inherit-only, to be handed further
+// down, and an entry only files inherit is kept inherit-only. Entries for
+// CREATOR OWNER stay as they are, which grants nothing. `*child` has no
+// entries when `parent` hands down none (or is NULL).
+BOOL BuildInheritedDacl(PACL parent, BOOL folder, PACL* child);

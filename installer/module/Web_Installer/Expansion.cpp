@@ -4,13 +4,16 @@
 
 #include "BoundedString.h"
 #include "MemberNames.h"
-#include "Leftovers.h"
+#include "Handle.h"
 #include "NoFollow.h"
 #include "Refusals.h"
 #include "Report.h"
 #include "TestSeam.h"
 
-CExpansion::CExpansion(const CHeldFolder& work) : m_failed(FALSE), m_memberSize(0), m_memberFolders(work) {}
+CExpansion::CExpansion(const CHeldFolder& work, CExpandedTree& tree)
+    : m_failed(FALSE), m_memberSize(0), m_tree(tree), m_memberFolders(work, tree)
+{
+}
 
 BOOL CExpansion::Finish()
 {
@@ -54,7 +57,7 @@ UINT CExpansion::OnFileInCabinet(FILE_IN_CABINET_INFO_A* info, const char* base)
     CPathText target;
     if (!target.Assign(base))
         return Refuse(name, GetLastError());
-    if (!IsSafeMemberName(name, CP_ACP))
+    if (!IsSafeMemberName(name, CP_ACP) || !m_seen.Add(name))
         return Refuse(name, GetLastError());
     if (!target.Append(name))
         return Refuse(name, GetLastError());
@@ -69,12 +72,6 @@ UINT CExpansion::OnFileInCabinet(FILE_IN_CABINET_INFO_A* info, const char* base)
     if (!m_memberFolders.Open(folder, strlen(base), CP_ACP))
         return Refuse(name, GetLastError());
 
-    // The member is written into a new file: nothing of an earlier run's
-    // file survives, and a link there is never written through.
-    if (!JoinFinalPath(&m_memberFinal, m_memberFolders.FinalPath(), lastBackslash + 1))
-        return Refuse(name, GetLastError());
-    if (!RemoveLeftover(target, m_memberFinal))
-        return Refuse(name, GetLastError());
 
     if (!BoundedCopy(info->FullTargetName, MAX_PATH, target))
         return Refuse(name, ERROR_FILENAME_EXCED_RANGE);
@@ -94,9 +91,26 @@ UINT CExpansion::OnFileExtracted(const FILEPATHS_A* paths)
     TestSeam("member-extracted", member.Get());
     if (paths->Win32Error != NO_ERROR)
         return Fail(kNotExpanded, target, paths->Win32Error, paths->Win32Error);
-    ULONGLONG found = 0;
-    if (!IsIntactFile(member, m_memberFinal, m_memberSize, &found))
-        return Fail(kNotExpanded, target, GetLastError(), ERROR_WRITE_FAULT, found);
+    // Nothing but this program can write in the private work folder, so the
+    // member is where its path says. The handle it is checked through is
+    // kept for its grant, which so reaches this very file. It asks for no
+    // data access, which SetupAPI's own open could refuse.
+    CWidePathText wide;
+    FILE_STANDARD_INFO standard;
+    CFileHandle file;
+    if (WidenPath(member, &wide))
+        file.Reset(OpenItself(wide, FILE_READ_ATTRIBUTES | READ_CONTROL | WRITE_DAC,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE));
+    if (!file.IsValid() || !GetFileInformationByHandleEx(file.Get(), FileStandardInfo, &standard, sizeof(standard)))
+        return Fail(kNotExpanded, target, GetLastError(), ERROR_WRITE_FAULT);
+    if (standard.Directory)
+        return Fail(kNotExpanded, target, kRefusedFolder, ERROR_WRITE_FAULT);
+    ULONGLONG found = static_cast<ULONGLONG>(standard.EndOfFile.QuadPart);
+    if (found != m_memberSize)
+        return Fail(kNotExpanded, target, kRefusedSize, ERROR_WRITE_FAULT, found);
+    LONG entry = 0;
+    if (!m_tree.Add(file.Release(), m_memberFolders.Deepest(), FALSE, &entry))
+        return Fail(kNotExpanded, target, GetLastError(), ERROR_WRITE_FAULT);
     return NO_ERROR;
 }
 

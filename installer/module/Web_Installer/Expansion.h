@@ -3,19 +3,22 @@
 #include <windows.h>
 #include <setupapi.h>
 
+#include "ExpandedTree.h"
 #include "FolderChain.h"
 #include "HeldFolder.h"
+#include "MemberNames.h"
 #include "PathText.h"
 
 // One expansion's account, which CabinetFileCallback keeps in the context
 // that SetupIterateCabinetA hands it. Not every SetupAPI stops on the
 // callback's error replies, nor reports a member written short (a full
 // disk), so each member handed out is checked on disk when reported
-// extracted.
+// extracted, through the one handle that then holds it in `tree`.
 class CExpansion {
 public:
-    // Members are expanded below `work`.
-    explicit CExpansion(const CHeldFolder& work);
+    // Members are expanded below `work`; every folder and member made is
+    // added to `tree`.
+    CExpansion(const CHeldFolder& work, CExpandedTree& tree);
 
     // The callback's replies to the notifications it acts on. A member lands
     // at `base`, the work folder's path with a backslash, followed by its name.
@@ -24,7 +27,7 @@ public:
     UINT OnNeedNewCabinet(const CABINET_INFO_A* next);
 
     // TRUE when no member was refused and every member handed to SetupAPI
-    // was reported extracted and found intact. Releases the folders held.
+    // was reported extracted and found intact.
     BOOL Finish();
 
 private:
@@ -37,9 +40,10 @@ private:
     BOOL IsMemberPending() const { return !m_memberTarget.IsEmpty(); }
 
     BOOL m_failed;
-    // The member handed out: its target, the final path there and its size.
+    // The member handed out: its target and its size.
     CPathText m_memberTarget;
-    CFinalPath m_memberFinal;
     DWORD m_memberSize;
+    CExpandedTree& m_tree;
     CFolderChain m_memberFolders;
+    CSeenNames m_seen;
 };

@@ -5,7 +5,8 @@
 
 #include "NoFollow.h"
 
-CFolderChain::CFolderChain(const CHeldFolder& base) : m_base(base), m_count(0), m_baseLength(0)
+CFolderChain::CFolderChain(const CHeldFolder& base, CExpandedTree& tree)
+    : m_base(base), m_tree(tree), m_count(0), m_baseLength(0)
 {
     m_folder[0] = '\0';
     m_finalPath.Assign(m_base.FinalPath());
@@ -13,8 +14,8 @@ CFolderChain::CFolderChain(const CHeldFolder& base) : m_base(base), m_count(0), 
 
 void CFolderChain::ReleaseFrom(size_t level)
 {
-    while (m_count > level)
-        CloseHandle(m_levels[--m_count]);
+    if (m_count > level)
+        m_count = level;
     if (m_count > 0)
         m_finalPath.Buffer()[m_finalEnds[m_count - 1]] = L'\0';
     else
@@ -31,10 +32,9 @@ BOOL CFolderChain::Hold(const char* path, size_t end, const WCHAR* expectedFinal
     }
     if (!WidenPath(path, &wide))
         return FALSE;
-    HANDLE level = OpenRealFolder(wide, expectedFinal, &m_finalPath, 0);
-    if (level == INVALID_HANDLE_VALUE)
+    HANDLE level = OpenRealFolder(wide, expectedFinal, &m_finalPath, WRITE_DAC);
+    if (level == INVALID_HANDLE_VALUE || !m_tree.Add(level, Deepest(), TRUE, &m_levels[m_count]))
         return FALSE;
-    m_levels[m_count] = level;
     m_ends[m_count] = end;
     m_finalEnds[m_count] = wcslen(m_finalPath);
     ++m_count;

@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include "ExpandedTree.h"
 #include "HeldFolder.h"
 #include "PathText.h"
 
@@ -13,9 +14,11 @@ const size_t kMaxFolderLevels = MAX_PATH / 2;
 // that none of them is a link or can become one meanwhile. The levels a
 // member's folder shares with the previous one stay held and are not
 // checked again. The base itself is held by its owner and never reopened.
+// Every level opened is added to `tree`, which keeps its handle (with
+// WRITE_DAC, for the folder's final protection) after the chain moves on.
 class CFolderChain {
 public:
-    explicit CFolderChain(const CHeldFolder& base);
+    CFolderChain(const CHeldFolder& base, CExpandedTree& tree);
     ~CFolderChain() { Release(); }
 
     // `folder` ends with a backslash; its first `baseLength` bytes are the
@@ -25,8 +28,9 @@ public:
     BOOL Open(const char* folder, size_t baseLength, UINT codePage);
     void Release() { ReleaseFrom(0); }
 
-    // The final path of the deepest folder held.
+    // The final path of the deepest folder held, and its entry in the tree.
     const WCHAR* FinalPath() const { return m_finalPath; }
+    LONG Deepest() const { return m_count > 0 ? m_levels[m_count - 1] : kTreeRoot; }
 
 private:
     CFolderChain(const CFolderChain&);
@@ -36,10 +40,11 @@ private:
     BOOL Hold(const char* path, size_t end, const WCHAR* expectedFinal);
 
     const CHeldFolder& m_base;
-    // For each level below the base: its handle, where its path ends in
+    CExpandedTree& m_tree;
+    // For each level below the base: its entry in the tree, where its path ends in
     // m_folder, and where its final path ends in m_finalPath (each level's
     // final path begins with its parent's).
-    HANDLE m_levels[kMaxFolderLevels];
+    LONG m_levels[kMaxFolderLevels];
     size_t m_ends[kMaxFolderLevels];
     size_t m_finalEnds[kMaxFolderLevels];
     size_t m_count;

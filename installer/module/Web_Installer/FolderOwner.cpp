@@ -13,20 +13,22 @@ BOOL HasTrustedOwner(PSECURITY_DESCRIPTOR descriptor, PSID user)
            IsWellKnownSid(owner, WinLocalSystemSid);
 }
 
-BOOL IsOwnedByTrusted(HANDLE folder)
+BOOL GetProcessUser(CProcessUser* user)
 {
-    union {
-        TOKEN_USER user;
-        BYTE bytes[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE];
-    } token;
     HANDLE process = NULL;
     if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &process))
         return FALSE;
     DWORD size = 0;
-    BOOL known = GetTokenInformation(process, TokenUser, &token, sizeof(token), &size);
+    BOOL known = GetTokenInformation(process, TokenUser, user, sizeof(*user), &size);
     CloseHandle(process);
+    return known;
+}
+
+BOOL IsOwnedByTrusted(HANDLE folder)
+{
+    CProcessUser token;
     PSECURITY_DESCRIPTOR descriptor = NULL;
-    if (!known)
+    if (!GetProcessUser(&token))
         return FALSE;
     DWORD error = TestSeamOwner(folder, &descriptor);
     if (error != ERROR_SUCCESS) {

@@ -4,6 +4,13 @@
 
 // Who owns a folder decides who can change its protection whenever it likes.
 
+// The process's user account, as the token names it.
+union CProcessUser {
+    TOKEN_USER user;
+    BYTE bytes[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE];
+};
+BOOL GetProcessUser(CProcessUser* user);
+
 // TRUE when the owner in `descriptor` is `user`, Administrators or SYSTEM.
 BOOL HasTrustedOwner(PSECURITY_DESCRIPTOR descriptor, PSID user);
 

@@ -10,7 +10,22 @@
 #include "Report.h"
 #include "TestSeam.h"
 
-void LaunchInstaller(const CHeldFolder& workFolder)
+HANDLE HoldPackedInstaller(HINSTANCE instance, const CHeldFolder& workFolder)
+{
+    CChildPath child;
+    if (!workFolder.Child(INSTALLER_FILE_NAME, &child)) {
+        Report(GetLastError(), "installer path in \"%s\" cannot be formed", workFolder.Path());
+        return INVALID_HANDLE_VALUE;
+    }
+    HANDLE installer = OpenPackedInstaller(instance, child);
+    if (installer == INVALID_HANDLE_VALUE)
+        Report(GetLastError(), "installer \"%s\" not launched", child.Path());
+    else
+        TestSeam("digest-checked", child.Path());
+    return installer;
+}
+
+void LaunchInstaller(const CHeldFolder& workFolder, CFileHandle& installer)
 {
     CChildPath child;
     if (!workFolder.Child(INSTALLER_FILE_NAME, &child)) {
@@ -18,15 +33,6 @@ void LaunchInstaller(const CHeldFolder& workFolder)
         return;
     }
     const char* installerPath = child.Path();
-
-    // Held until the process has started from it: from then on the system
-    // keeps a running program's file from being changed.
-    CFileHandle installer(OpenPackedInstaller(GetModuleHandleA(NULL), child));
-    if (!installer.IsValid()) {
-        Report(GetLastError(), "installer \"%s\" not launched", installerPath);
-        return;
-    }
-    TestSeam("digest-checked", installerPath);
 
     SHELLEXECUTEINFOA launch;
     memset(&launch, 0, sizeof(launch));
@@ -39,6 +45,8 @@ void LaunchInstaller(const CHeldFolder& workFolder)
     TestSeam("launching", installerPath);
     BOOL launched = ShellExecuteExA(&launch) && reinterpret_cast<INT_PTR>(launch.hInstApp) > 32;
     DWORD error = GetLastError();
+    // From the process's start on, the system itself keeps a running
+    // program's file from being changed.
     installer.Reset(INVALID_HANDLE_VALUE);
     if (!launched)
         Report(error, "installer \"%s\" could not be started (shell result %d)", installerPath,
@@ -67,5 +75,7 @@ void LaunchInstaller(const char* workFolder)
         Report(GetLastError(), "work folder \"%s\" cannot be opened for the launch", workFolder);
         return;
     }
-    LaunchInstaller(work);
+    CFileHandle installer(HoldPackedInstaller(GetModuleHandleA(NULL), work));
+    if (installer.IsValid())
+        LaunchInstaller(work, installer);
 }

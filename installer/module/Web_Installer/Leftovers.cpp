@@ -1,6 +1,7 @@
 #include "Leftovers.h"
 
 #include <string.h>
+#include <wchar.h>
 
 #include "NoFollow.h"
 #include "Refusals.h"
@@ -10,12 +11,11 @@ const FILE_INFO_BY_HANDLE_CLASS kFileDispositionInfoEx = static_cast<FILE_INFO_B
 const DWORD kDeleteFlag = 0x1;
 const DWORD kPosixSemanticsFlag = 0x2;
 
-// Deletes the object `held` is open on (with DELETE access) and closes it.
-// TRUE when nothing is left at `path`. Where the file system can (NTFS from
+// Where the file system can (NTFS from
 // Windows 10 1607 on) the name goes at once, even while another program that
 // shares delete access holds the object open; elsewhere it stays until that
 // program closes it.
-static BOOL DeleteHeld(CFileHandle& held, const WCHAR* path)
+BOOL DeleteHeld(CFileHandle& held, const WCHAR* path)
 {
     DWORD posix = kDeleteFlag | kPosixSemanticsFlag;
     FILE_DISPOSITION_INFO classic = {TRUE};
@@ -111,8 +111,9 @@ static BOOL Stays(const WCHAR* path, CWidePathText* stays)
     return FALSE;
 }
 
-static BOOL RemoveContentsAt(HANDLE folder, const WCHAR* path, const WCHAR* folderFinal, CWidePathText* stays)
+BOOL RemoveFolderContents(HANDLE folder, const WCHAR* path, const WCHAR* folderFinal, CWidePathText* stays)
 {
+    stays->Clear();
     // Listed through the held handle, not by path: what is listed is the
     // folder that was checked.
     union {
@@ -136,21 +137,20 @@ static BOOL RemoveContentsAt(HANDLE folder, const WCHAR* path, const WCHAR* fold
 
 BOOL RemoveFolderContents(const CHeldFolder& folder, CWidePathText* stays)
 {
-    stays->Clear();
     CWidePathText wide;
-    return WidenPath(folder.Path(), &wide) && RemoveContentsAt(folder.Handle(), wide, folder.FinalPath(), stays);
+    return WidenPath(folder.Path(), &wide) && RemoveFolderContents(folder.Handle(), wide, folder.FinalPath(), stays);
 }
 
 // A real folder is held open while it is emptied, so that it cannot be
 // swapped for a link meanwhile, and deleted through that handle: a folder
 // that is not empty by then stays, and the removal fails.
-static BOOL RemoveFolder(const WCHAR* path, const WCHAR* expectedFinal, CWidePathText* stays)
+BOOL RemoveFolderTree(const WCHAR* path, const WCHAR* expectedFinal, CWidePathText* stays)
 {
     CFinalPath finalPath;
     CFileHandle folder(OpenRealFolder(path, expectedFinal, &finalPath, DELETE));
     if (!folder.IsValid())
         return Stays(path, stays);
-    return RemoveContentsAt(folder.Get(), path, finalPath, stays) && (DeleteHeld(folder, path) || Stays(path, stays));
+    return RemoveFolderContents(folder.Get(), path, finalPath, stays) && (DeleteHeld(folder, path) || Stays(path, stays));
 }
 
 static BOOL RemoveEntry(const WCHAR* folder, const WCHAR* folderFinal, const FILE_ID_BOTH_DIR_INFO* entry,
@@ -173,6 +173,25 @@ static BOOL RemoveEntry(const WCHAR* folder, const WCHAR* folderFinal, const FIL
         return Stays(folder, stays);
     }
     if ((entry->FileAttributes & FILE_ATTRIBUTE_DIRECTORY) && !(entry->FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT))
-        return RemoveFolder(path, expectedFinal, stays);
+        return RemoveFolderTree(path, expectedFinal, stays);
     return RemoveLeftoverAt(path, expectedFinal) || Stays(path, stays);
+}
+
+BOOL RenameHeld(HANDLE held, const WCHAR* newPath)
+{
+    union {
+        FILE_RENAME_INFO info;
+        BYTE bytes[sizeof(FILE_RENAME_INFO) + MAX_PATH * sizeof(WCHAR)];
+    } rename;
+    size_t length = wcslen(newPath);
+    if (length >= MAX_PATH) {
+        SetLastError(ERROR_FILENAME_EXCED_RANGE);
+        return FALSE;
+    }
+    memset(&rename, 0, sizeof(rename));
+    rename.info.ReplaceIfExists = FALSE;
+    rename.info.RootDirectory = NULL;
+    rename.info.FileNameLength = static_cast<DWORD>(length * sizeof(WCHAR));
+    memcpy(rename.info.FileName, newPath, length * sizeof(WCHAR));
+    return SetFileInformationByHandle(held, FileRenameInfo, &rename, sizeof(rename));
 }

@@ -22,3 +22,18 @@ BOOL RemoveLeftover(const char* path, const WCHAR* expectedFinal);
 // `stays` names it (or the folder that could not be listed; nothing when
 // the folder's own path could not be taken), and the last error says why.
 BOOL RemoveFolderContents(const CHeldFolder& folder, CWidePathText* stays);
+// The same for the folder `folder` is open on, at `path`, whose final path
+// is `folderFinal`.
+BOOL RemoveFolderContents(HANDLE folder, const WCHAR* path, const WCHAR* folderFinal, CWidePathText* stays);
+
+// Removes the real folder at `path`, whose final path must be
+// `expectedFinal`, with everything in it, as RemoveFolderContents does.
+BOOL RemoveFolderTree(const WCHAR* path, const WCHAR* expectedFinal, CWidePathText* stays);
+
+// Renames the object `held` is open on (with DELETE access) to `newPath`,
+// through that handle, never replacing what stands there.
+BOOL RenameHeld(HANDLE held, const WCHAR* newPath);
+
+// Deletes the object `held` is open on (with DELETE access) and closes it.
+// TRUE when nothing is left at `path`.
+BOOL DeleteHeld(CFileHandle& held, const WCHAR* path);

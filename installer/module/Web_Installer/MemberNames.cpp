@@ -1,6 +1,7 @@
 #include "MemberNames.h"
 
 #include <string.h>
+#include <wchar.h>
 
 #include "CodePage.h"
 #include "PathText.h"
@@ -93,4 +94,74 @@ BOOL IsSafeMemberName(const char* name, UINT codePage)
         }
         lastChar = p;
     }
+}
+
+CSeenNames::~CSeenNames()
+{
+    for (DWORD i = 0; i < m_capacity; ++i) {
+        if (m_slots[i].name != NULL)
+            HeapFree(GetProcessHeap(), 0, m_slots[i].name);
+    }
+    if (m_slots != NULL)
+        HeapFree(GetProcessHeap(), 0, m_slots);
+}
+
+// The empty slot for `name`, or the one that holds it. The table is never
+// more than half full.
+CSeenNames::Slot* CSeenNames::Find(const WCHAR* name, DWORD hash) const
+{
+    for (DWORD i = hash & (m_capacity - 1);; i = (i + 1) & (m_capacity - 1)) {
+        Slot* slot = &m_slots[i];
+        if (slot->name == NULL || (slot->hash == hash && wcscmp(slot->name, name) == 0))
+            return slot;
+    }
+}
+
+BOOL CSeenNames::Grow()
+{
+    DWORD capacity = m_capacity == 0 ? 256 : m_capacity * 2;
+    Slot* old = m_slots;
+    DWORD oldCapacity = m_capacity;
+    m_slots = static_cast<Slot*>(HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, capacity * sizeof(Slot)));
+    if (m_slots == NULL) {
+        m_slots = old;
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+        return FALSE;
+    }
+    m_capacity = capacity;
+    for (DWORD i = 0; i < oldCapacity; ++i) {
+        if (old[i].name != NULL)
+            *Find(old[i].name, old[i].hash) = old[i];
+    }
+    if (old != NULL)
+        HeapFree(GetProcessHeap(), 0, old);
+    return TRUE;
+}
+
+BOOL CSeenNames::Add(const char* name)
+{
+    // Upper case as the file system folds names: the same for every locale.
+    CWidePathText wide;
+    WCHAR folded[MAX_PATH];
+    if (!WidenExactly(CP_ACP, name, wide.Buffer(), static_cast<int>(wide.GetCapacity())))
+        return FALSE;
+    int length = LCMapStringW(LOCALE_INVARIANT, LCMAP_UPPERCASE, wide, -1, folded, MAX_PATH);
+    if (length == 0)
+        return FALSE;
+    DWORD hash = 2166136261u;
+    for (const WCHAR* c = folded; *c != L'\0'; ++c)
+        hash = (hash ^ *c) * 16777619u;
+    if ((m_count + 1) * 2 > m_capacity && !Grow())
+        return FALSE;
+    Slot* slot = Find(folded, hash);
+    if (slot->name != NULL)
+        return Refuse(kRefusedNameTwice);
+    SIZE_T bytes = static_cast<SIZE_T>(length) * sizeof(WCHAR);
+    slot->name = static_cast<WCHAR*>(HeapAlloc(GetProcessHeap(), 0, bytes));
+    if (slot->name == NULL)
+        return Refuse(ERROR_NOT_ENOUGH_MEMORY);
+    memcpy(slot->name, folded, bytes);
+    slot->hash = hash;
+    ++m_count;
+    return TRUE;
 }

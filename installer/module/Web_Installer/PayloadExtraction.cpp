@@ -5,10 +5,8 @@
 
 #include <type_traits>
 
-#include "CodePage.h"
 #include "Expansion.h"
 #include "File.h"
-#include "Leftovers.h"
 #include "NoFollow.h"
 #include "ProductNames.h"
 #include "Report.h"
@@ -74,27 +72,7 @@ static BOOL WritePayloadFile(HINSTANCE instance, const CChildPath& payload)
     return TRUE;
 }
 
-// Everything in the work folder goes; the one line for what stays.
-static BOOL EmptyWorkFolder(const CHeldFolder& workFolder)
-{
-    CWidePathText stays;
-    if (RemoveFolderContents(workFolder, &stays)) {
-        TestSeam("emptied", workFolder.Path());
-        return TRUE;
-    }
-    DWORD error = GetLastError();
-    if (stays.IsEmpty()) {
-        Report(error, "work folder \"%s\" cannot be emptied", workFolder.Path());
-        return FALSE;
-    }
-    char shown[MAX_PATH * 3];
-    BOOL exact = NarrowExactly(CP_ACP, stays, shown, sizeof(shown));
-    Report(error, "leftover \"%s\"%s in the work folder cannot be removed", shown,
-           exact ? "" : " (a name the ANSI code page cannot spell)");
-    return FALSE;
-}
-
-BOOL ExtractPayload(HINSTANCE instance, const CHeldFolder& workFolder)
+BOOL ExtractPayload(HINSTANCE instance, const CHeldFolder& workFolder, CExpandedTree& tree)
 {
     const char* work = workFolder.Path();
     CChildPath payload;
@@ -102,24 +80,32 @@ BOOL ExtractPayload(HINSTANCE instance, const CHeldFolder& workFolder)
         Report(GetLastError(), "payload file path in \"%s\" cannot be formed", work);
         return FALSE;
     }
-    // The installer finds exactly this payload beside it: nothing an earlier
-    // run, or anyone else, left in the folder stays.
-    TestSeam("emptying", work);
-    if (!EmptyWorkFolder(workFolder) || !WritePayloadFile(instance, payload))
+    if (!WritePayloadFile(instance, payload))
         return FALSE;
 
     if (!g_extractBase.Format("%s\\", work)) {
         Report(ERROR_NOT_ENOUGH_MEMORY, "expansion base \"%s\\\" cannot be formed", work);
         return FALSE;
     }
-    CExpansion expansion(workFolder);
+    CExpansion expansion(workFolder, tree);
     BOOL iterated = SetupIterateCabinetA(payload.Path(), 0, CabinetFileCallback, &expansion);
     DWORD error = GetLastError();
     if (!expansion.Finish())
         return FALSE;
-    if (!iterated)
+    if (!iterated) {
         Report(error, "cabinet \"%s\" cannot be expanded", payload.Path());
-    return iterated;
+        return FALSE;
+    }
+    // The cabinet stays beside the members and is granted with them.
+    CWidePathText wide;
+    LONG entry = 0;
+    if (!WidenPath(payload.Path(), &wide) ||
+        !tree.Add(OpenItself(wide, READ_CONTROL | WRITE_DAC, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE),
+                  kTreeRoot, FALSE, &entry)) {
+        Report(GetLastError(), "payload file \"%s\" cannot be opened for its grant", payload.Path());
+        return FALSE;
+    }
+    return TRUE;
 }
 
 BOOL ExtractPayload(HINSTANCE instance, const char* workFolder)
@@ -129,5 +115,6 @@ BOOL ExtractPayload(HINSTANCE instance, const char* workFolder)
         Report(GetLastError(), "work folder \"%s\" cannot be opened for the expansion", workFolder);
         return FALSE;
     }
-    return ExtractPayload(instance, work);
+    CExpandedTree tree;
+    return ExtractPayload(instance, work, tree);
 }

@@ -19,6 +19,7 @@ static const struct {
      "the name has a character no Windows file name can hold: a colon, a slash, one of <>\"|?* or a control character"},
     {kRefusedSet, "the cabinet continues in another cabinet"},
     {kRefusedOrder, "reported out of turn"},
+    {kRefusedNameTwice, "the cabinet names this member more than once"},
     {kRefusedPending, "deleted, but another program still holds it open, so its name stays until that program closes it"},
 };
 

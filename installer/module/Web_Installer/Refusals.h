@@ -19,6 +19,7 @@ const DWORD kRefusedNameCharacter = 0x2000000C;
 const DWORD kRefusedSet = 0x2000000D;
 const DWORD kRefusedOrder = 0x2000000E;
 const DWORD kRefusedPending = 0x2000000F;
+const DWORD kRefusedNameTwice = 0x20000010;
 
 // What one of the codes above means, or NULL for any other code.
 const char* RefusalMeaning(DWORD code);

@@ -23,6 +23,21 @@ static void RestrictDllSearchPath()
     SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
 }
 
+// Where Windows offers it (Windows 10 22H2, Windows 11), the process follows
+// no junction or mount point that a non-administrator made: neither this
+// program's own opens nor those SetupAPI and the shell make for it.
+static void RefuseUntrustedRedirections()
+{
+    typedef BOOL(WINAPI * SetPolicyFn)(PROCESS_MITIGATION_POLICY, PVOID, SIZE_T);
+    const PROCESS_MITIGATION_POLICY kRedirectionTrustPolicy = static_cast<PROCESS_MITIGATION_POLICY>(16);
+    const DWORD kEnforceRedirectionTrust = 0x1;
+    SetPolicyFn setPolicy = reinterpret_cast<SetPolicyFn>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("kernel32.dll"), "SetProcessMitigationPolicy")));
+    DWORD flags = kEnforceRedirectionTrust;
+    if (setPolicy != NULL)
+        setPolicy(kRedirectionTrustPolicy, &flags, sizeof(flags));
+}
+
 // The handle is kept even when another copy owns the name, so that
 // ExitInstance closes it on that road as well.
 BOOL CWebInstallerApp::AcquireSingleInstanceMutex(OsKind osKind)
@@ -40,6 +55,7 @@ BOOL CWebInstallerApp::AcquireSingleInstanceMutex(OsKind osKind)
 BOOL CWebInstallerApp::InitInstance()
 {
     RestrictDllSearchPath();
+    RefuseUntrustedRedirections();
     CWinApp::InitInstance();
 
     OsKind osKind = GetOsKind();
@@ -47,7 +63,8 @@ BOOL CWebInstallerApp::InitInstance()
     if (!AcquireSingleInstanceMutex(osKind))
         return FALSE;
 
-    // Held from its creation until the run ends.
+    // Held from its creation until the run ends, and private until the
+    // payload is expanded and the installer checked and held.
     CWorkFolder workFolder;
     if (!workFolder.Locate())
         return FALSE;
@@ -55,14 +72,18 @@ BOOL CWebInstallerApp::InitInstance()
         return FALSE;
     if (!workFolder.Create())
         return FALSE;
-    GrantEveryoneFullAccess(workFolder.Path());
-    TestSeam("granted-empty", workFolder.Path());
-    if (!ExtractPayload(m_hInstance, workFolder.Folder()))
+    CExpandedTree expanded;
+    if (!ExtractPayload(m_hInstance, workFolder.Folder(), expanded))
         return FALSE;
     TestSeam("expanded", workFolder.Path());
-    GrantEveryoneFullAccess(workFolder.Path());
+    CFileHandle installer(HoldPackedInstaller(m_hInstance, workFolder.Folder()));
+    if (!GrantEveryoneFullAccess(workFolder.Folder(), expanded))
+        Report(GetLastError(), "work folder \"%s\" keeps its private protection: Everyone was not granted access",
+               workFolder.Path());
+    expanded.Close();
     TestSeam("granted-expanded", workFolder.Path());
-    LaunchInstaller(workFolder.Folder());
+    if (installer.IsValid())
+        LaunchInstaller(workFolder.Folder(), installer);
     return TRUE;
 }
 

@@ -1,8 +1,12 @@
 #include "WorkFolder.h"
 
-#include <aclapi.h>
+#include <stdio.h>
 
+#include "CodePage.h"
 #include "FolderOwner.h"
+#include "Leftovers.h"
+#include "NoFollow.h"
+#include "PrivateFolder.h"
 #include "ProductNames.h"
 #include "Report.h"
 #include "TestSeam.h"
@@ -36,6 +40,94 @@ static BOOL KeepsSecurity(HANDLE folder, const char* path)
     return FALSE;
 }
 
+// The one line for what stays of a leftover that cannot be removed.
+static void ReportStays(DWORD error, const CWidePathText& stays, const char* folder)
+{
+    if (stays.IsEmpty()) {
+        Report(error, "work folder \"%s\" cannot be emptied", folder);
+        return;
+    }
+    char shown[MAX_PATH * 3];
+    BOOL exact = NarrowExactly(CP_ACP, stays, shown, sizeof(shown));
+    Report(error, "leftover \"%s\"%s in the work folder cannot be removed", shown,
+           exact ? "" : " (a name the ANSI code page cannot spell)");
+}
+
+// Earlier work folders that were moved aside but could not be deleted then,
+// "{GUID}.<n>" in the temporary folder. What cannot go yet stays for a later
+// run; the run goes on.
+static void RemoveFoldersSetAside(const CHeldFolder& temp)
+{
+    CWidePathText tempWide;
+    CWidePathText pattern;
+    WIN32_FIND_DATAW found;
+    if (!WidenPath(temp.Path(), &tempWide) || !JoinPath(&pattern, tempWide, L"" PRODUCT_GUID ".*"))
+        return;
+    HANDLE search = FindFirstFileExW(pattern, FindExInfoBasic, &found, FindExSearchNameMatch, NULL, 0);
+    if (search == INVALID_HANDLE_VALUE)
+        return;
+    do {
+        if ((found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) || !(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+            continue;
+        CWidePathText path;
+        CFinalPath expectedFinal;
+        CWidePathText stays;
+        if (JoinPath(&path, tempWide, found.cFileName) &&
+            JoinFinalPath(&expectedFinal, temp.FinalPath(), found.cFileName) &&
+            !RemoveFolderTree(path, expectedFinal, &stays)) {
+            char shown[MAX_PATH * 3];
+            NarrowExactly(CP_ACP, stays.IsEmpty() ? path : stays, shown, sizeof(shown));
+            Report(GetLastError(), "earlier work folder: \"%s\" cannot be removed yet", shown);
+        }
+    } while (FindNextFileW(search, &found));
+    FindClose(search);
+}
+
+// A work folder left by an earlier run was open to every local account,
+// which may still hold handles on it, whatever its protection becomes: it
+// is never used again. It is emptied in place, links removed as links, then
+// moved aside to a fresh name and deleted there, all through one handle
+// that does not share delete access. FALSE, when it could not be emptied or
+// moved aside, ends the run.
+static BOOL SetLeftoverAside(const CChildPath& work, const CHeldFolder& temp)
+{
+    CWidePathText path;
+    if (!WidenPath(work.Path(), &path)) {
+        Report(GetLastError(), "work folder path \"%s\" cannot be spelled in UTF-16", work.Path());
+        return FALSE;
+    }
+    if (GetFileAttributesW(path) == INVALID_FILE_ATTRIBUTES && GetLastError() == ERROR_FILE_NOT_FOUND)
+        return TRUE;
+    TestSeam("emptying", work.Path());
+    CFinalPath finalPath;
+    CFileHandle leftover(OpenRealFolder(path, work.FinalPath(), &finalPath, DELETE));
+    if (!leftover.IsValid()) {
+        Report(GetLastError(), "work folder \"%s\" refused; stopped before the grant", work.Path());
+        return FALSE;
+    }
+    CWidePathText stays;
+    if (!RemoveFolderContents(leftover.Get(), path, finalPath, &stays)) {
+        ReportStays(GetLastError(), stays, work.Path());
+        return FALSE;
+    }
+    TestSeam("emptied", work.Path());
+
+    LARGE_INTEGER now;
+    QueryPerformanceCounter(&now);
+    char name[64];
+    CPathText aside;
+    CWidePathText asideWide;
+    snprintf(name, sizeof(name), "%s.%08lX%08lX", PRODUCT_GUID, GetCurrentProcessId(), now.LowPart);
+    if (!JoinPath(&aside, temp.Path(), name) || !WidenPath(aside, &asideWide) ||
+        !RenameHeld(leftover.Get(), asideWide)) {
+        Report(GetLastError(), "emptied work folder \"%s\" cannot be moved aside", work.Path());
+        return FALSE;
+    }
+    if (!DeleteHeld(leftover, asideWide))
+        Report(GetLastError(), "earlier work folder \"%s\" stays until a later run removes it", aside.Get());
+    return TRUE;
+}
+
 BOOL CWorkFolder::Create()
 {
     // The temporary folder may be reached through a link (a redirected
@@ -54,11 +146,17 @@ BOOL CWorkFolder::Create()
         return FALSE;
     }
     TestSeam("temp-held", m_tempPath.Get());
-    if (!CreateDirectoryA(work.Path(), NULL) && GetLastError() != ERROR_ALREADY_EXISTS) {
+    RemoveFoldersSetAside(m_temp);
+    if (!SetLeftoverAside(work, m_temp))
+        return FALSE;
+
+    // A new folder every run, private from its creation until the grant.
+    CWidePathText wide;
+    if (!WidenPath(work.Path(), &wide) || !CreatePrivateFolder(wide)) {
         Report(GetLastError(), "work folder \"%s\" cannot be created", work.Path());
         return FALSE;
     }
-    if (!m_folder.OpenReal(work.Path(), work.FinalPath()) ||
+    if (!m_folder.OpenReal(work.Path(), work.FinalPath(), WRITE_DAC) ||
         (KeepsSecurity(m_folder.Handle(), work.Path()) && !IsOwnedByTrusted(m_folder.Handle()))) {
         Report(GetLastError(), "work folder \"%s\" refused; stopped before the grant", work.Path());
         m_folder.Close();
