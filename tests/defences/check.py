@@ -1,6 +1,6 @@
 #!/usr/bin/env python3
-"""Checks the table of defences in README.md by removal. For each row, the
-row's patch (tests/defences/<row>.patch, which removes or weakens that one
+"""Checks the list of defences in docs/security.md by removal. For each row,
+the row's patch (tests/defences/<row>.patch, which removes or weakens that one
 defence) is applied to a scratch copy of the source tree, the copy is built,
 and only the row's tests are run: they must fail. One line per row, then a
 summary; the exit status is 1 when a row was missed.
@@ -32,24 +32,37 @@ import time
 ROOT = os.path.abspath(os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", ".."))
 PATCHES = os.path.join(ROOT, "tests", "defences")
 TABLE = re.compile(r"<!-- defences -->\n(.*?)<!-- /defences -->", re.S)
-CELL_SEPARATOR = re.compile(r"(?<!\\)\|")
+# A row: "- `id`: defence", then the fields "  - code: ", "  - tests: ",
+# "  - how: ", each continued on lines indented further.
+ROW = re.compile(r"^- `([\w-]+)`: ", re.M)
+FIELD = re.compile(r"^  - (code|tests|how): ?", re.M)
 TEST = re.compile(r"`(\w+): ([^`]+)`")
 PYTHON = "/usr/bin/python3"
+SECURITY = os.path.join("docs", "security.md")
 
 Row = collections.namedtuple("Row", "id defence code tests condition")
 
 
 def read_table():
-    with open(os.path.join(ROOT, "README.md"), encoding="utf-8") as f:
+    with open(os.path.join(ROOT, SECURITY), encoding="utf-8") as f:
         found = TABLE.search(f.read())
     if not found:
-        sys.exit("check: README.md has no table between <!-- defences --> and <!-- /defences -->")
+        sys.exit(f"check: {SECURITY} has no list between <!-- defences --> and <!-- /defences -->")
+    text = found.group(1)
+    starts = [match.start() for match in ROW.finditer(text)]
+    if not starts or text[:starts[0]].strip():
+        sys.exit(f"check: {SECURITY}: the list does not start with a row: {text[:80]!r}")
     rows = []
-    for line in [line for line in found.group(1).splitlines() if line.startswith("|")][2:]:
-        cells = [cell.strip() for cell in CELL_SEPARATOR.split(line.strip().strip("|"))]
-        if len(cells) != 5:
-            sys.exit(f"check: not a row of five cells: {line}")
-        rows.append(Row(cells[0].strip("`"), cells[1], cells[2], TEST.findall(cells[3]), cells[4]))
+    for start, end in zip(starts, starts[1:] + [len(text)]):
+        item = text[start:end]
+        parts = FIELD.split(item)
+        labels = parts[1::2]
+        if labels != ["code", "tests", "how"]:
+            sys.exit(f"check: {SECURITY}: a row needs code, tests and how, in turn: {item.splitlines()[0]}")
+        row_id = ROW.match(item).group(1)
+        defence, code, tests, condition = (" ".join(part.split()) for part in
+                                           [parts[0][ROW.match(item).end():]] + parts[2::2])
+        rows.append(Row(row_id, defence, code, TEST.findall(tests), condition))
     return rows
 
 
@@ -212,7 +225,7 @@ def check_row(tree, row, baseline):
 
 
 def main():
-    parser = argparse.ArgumentParser(description="Checks the table of defences in README.md by removal.")
+    parser = argparse.ArgumentParser(description=f"Checks the list of defences in {SECURITY} by removal.")
     parser.add_argument("--row", action="append", help="check only this row (repeatable)")
     parser.add_argument("--scratch", default=os.path.join(ROOT, "build", "defences"))
     parser.add_argument("--arch", choices=("i686", "x86_64"))
