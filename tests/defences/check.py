@@ -1,11 +1,12 @@
 #!/usr/bin/env python3
-"""Checks the table of defences in README.md by removal. For each row, the
-row's patch (tests/defences/<row>.patch, which removes or weakens that one
+"""Checks the list of defences in docs/security.md by removal. For each row,
+the row's patch (tests/defences/<row>.patch, which removes or weakens that one
 defence) is applied to a scratch copy of the source tree, the copy is built,
 and only the row's tests are run: they must fail. One line per row, then a
 summary; the exit status is 1 when a row was missed.
 
     tests/defences/check.py [--row ROW]... [--scratch DIR] [--arch i686|x86_64] [--no-baseline]
+    tests/defences/check.py --check-patches
 
 The scratch copy and its build tree stay in DIR (build/defences by default),
 so that the next run builds only what changed. The tree is built for i686
@@ -18,6 +19,11 @@ A row's tests are `ctest-name: case`: a GoogleTest filter for unit_tests, a
 test method (Class.method) for the end-to-end files, cells for e2e_matrix
 (run with MATRIX_CELLS). A row whose tests name a CTest test this tree does
 not have is pending; a row without tests is one nothing here can catch.
+
+--check-patches only reads: every row with tests has a patch, every patch
+has a row, and each patch applies to the tree as it is (git apply --check,
+which changes nothing and reads the files, not git's index). It takes a
+second and runs in the suite (tools_defence_patches).
 """
 import argparse
 import collections
@@ -32,24 +38,37 @@ import time
 ROOT = os.path.abspath(os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", ".."))
 PATCHES = os.path.join(ROOT, "tests", "defences")
 TABLE = re.compile(r"<!-- defences -->\n(.*?)<!-- /defences -->", re.S)
-CELL_SEPARATOR = re.compile(r"(?<!\\)\|")
+# A row: "- `id`: defence", then the fields "  - code: ", "  - tests: ",
+# "  - how: ", each continued on lines indented further.
+ROW = re.compile(r"^- `([\w-]+)`: ", re.M)
+FIELD = re.compile(r"^  - (code|tests|how): ?", re.M)
 TEST = re.compile(r"`(\w+): ([^`]+)`")
 PYTHON = "/usr/bin/python3"
+SECURITY = os.path.join("docs", "security.md")
 
 Row = collections.namedtuple("Row", "id defence code tests condition")
 
 
 def read_table():
-    with open(os.path.join(ROOT, "README.md"), encoding="utf-8") as f:
+    with open(os.path.join(ROOT, SECURITY), encoding="utf-8") as f:
         found = TABLE.search(f.read())
     if not found:
-        sys.exit("check: README.md has no table between <!-- defences --> and <!-- /defences -->")
+        sys.exit(f"check: {SECURITY} has no list between <!-- defences --> and <!-- /defences -->")
+    text = found.group(1)
+    starts = [match.start() for match in ROW.finditer(text)]
+    if not starts or text[:starts[0]].strip():
+        sys.exit(f"check: {SECURITY}: the list does not start with a row: {text[:80]!r}")
     rows = []
-    for line in [line for line in found.group(1).splitlines() if line.startswith("|")][2:]:
-        cells = [cell.strip() for cell in CELL_SEPARATOR.split(line.strip().strip("|"))]
-        if len(cells) != 5:
-            sys.exit(f"check: not a row of five cells: {line}")
-        rows.append(Row(cells[0].strip("`"), cells[1], cells[2], TEST.findall(cells[3]), cells[4]))
+    for start, end in zip(starts, starts[1:] + [len(text)]):
+        item = text[start:end]
+        parts = FIELD.split(item)
+        labels = parts[1::2]
+        if labels != ["code", "tests", "how"]:
+            sys.exit(f"check: {SECURITY}: a row needs code, tests and how, in turn: {item.splitlines()[0]}")
+        row_id = ROW.match(item).group(1)
+        defence, code, tests, condition = (" ".join(part.split()) for part in
+                                           [parts[0][ROW.match(item).end():]] + parts[2::2])
+        rows.append(Row(row_id, defence, code, TEST.findall(tests), condition))
     return rows
 
 
@@ -211,15 +230,51 @@ def check_row(tree, row, baseline):
             sys.exit(f"check: {row.id}: the patch does not come off the scratch tree again: {complaint}")
 
 
+def check_patches(rows):
+    """What is wrong with the patches, one line each: a row with tests but
+    no patch, a patch of no row, a patch that does not apply to the tree as
+    it is. Reads only: git apply --check changes nothing, and compares with
+    the files, not with git's index."""
+    problems = []
+    environment = dict(os.environ, GIT_CEILING_DIRECTORIES=os.path.dirname(ROOT))
+    for row in rows:
+        patch = os.path.join(PATCHES, row.id + ".patch")
+        if not row.tests:
+            continue
+        if not os.path.exists(patch):
+            problems.append(f"{row.id}: no patch {os.path.relpath(patch, ROOT)}")
+            continue
+        # Verbose, so that a path git would skip (a tree inside another
+        # checkout) shows as a complaint instead of passing unchecked.
+        checked = run(["git", "apply", "--check", "-v", patch], cwd=ROOT, env=environment)
+        output = (checked.stderr + checked.stdout).strip()
+        if checked.returncode != 0 or "Skipped patch" in output:
+            reasons = [line for line in output.splitlines() if not line.startswith("Checking patch")]
+            problems.append(f"{row.id}: the patch no longer applies: {'; '.join(reasons)}")
+    ids = {row.id for row in rows}
+    for name in sorted(os.listdir(PATCHES)):
+        if name.endswith(".patch") and name[:-len(".patch")] not in ids:
+            problems.append(f"{name}: no row of {SECURITY} has this name")
+    return problems
+
+
 def main():
-    parser = argparse.ArgumentParser(description="Checks the table of defences in README.md by removal.")
+    parser = argparse.ArgumentParser(description=f"Checks the list of defences in {SECURITY} by removal.")
     parser.add_argument("--row", action="append", help="check only this row (repeatable)")
     parser.add_argument("--scratch", default=os.path.join(ROOT, "build", "defences"))
     parser.add_argument("--arch", choices=("i686", "x86_64"))
     parser.add_argument("--no-baseline", action="store_true", help="skip the run of every row's tests unpatched")
+    parser.add_argument("--check-patches", action="store_true",
+                        help="only check that every row's patch exists and applies; build and run nothing")
     args = parser.parse_args()
     started = time.monotonic()
     rows = read_table()
+    if args.check_patches:
+        problems = check_patches(rows)
+        for problem in problems:
+            print(f"check: {problem}")
+        print(f"check: {len(rows)} rows, {len(problems)} problems with their patches")
+        sys.exit(1 if problems else 0)
     if args.row:
         unknown = set(args.row) - {row.id for row in rows}
         if unknown:
