@@ -1,8 +1,10 @@
 """Every seam of a run against every move another local user could make
-there (tests/seams/Attacker.cpp): whatever the move, nothing outside the work
+there (tests/seams/Attacker.cpp), each allowed only where the objects' DACLs
+let a standard user make it: whatever the move, nothing outside the work
 folder is written, removed or given other permissions; the run exits 0 and
 either launches the very installer that was packed or stops on a line that
-names a defence; and a rerun without the attacker goes through.
+names a defence; and a rerun without the attacker goes through. Every run
+starts from a work folder an earlier run left, open to everyone.
 
 MATRIX_CELLS chooses the cells: unset, the suite's subset below; "all", the
 whole matrix; or a list such as
@@ -20,14 +22,15 @@ sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."
 from winehost import DEMO_MARKER, GUID, INSTALLER, Prefix, bootstrapper, env  # noqa: E402
 
 # The seams, in the order a run passes them.
-POINTS = ("temp-held", "work-held", "granted-empty", "emptying", "emptied", "payload-creating", "payload-created",
-          "payload-written", "member-offered", "member-extracted", "expanded", "granted-expanded", "digest-checked",
-          "launching")
+POINTS = ("temp-held", "emptying", "emptied", "work-held", "payload-creating", "payload-created", "payload-written",
+          "member-offered", "member-extracted", "expanded", "digest-checked", "granted-expanded", "launching")
 
 # Each move, with the first seam at which what it acts on is there, and why
 # it is left out before. A link is planted where nothing stands yet, but
-# needs the folder it goes in.
-NO_WORK_FOLDER = ("work-held", "the work folder is not made yet")
+# needs the folder it goes in. From the first seam on, a work folder stands
+# (the earlier run's, then the new one).
+NO_WORK_FOLDER = ("temp-held", None)
+NO_CABINET = ("payload-written", "CDInst.cab is not written yet")
 NO_MEMBER_FOLDER = ("member-offered", "InstData is not made yet")
 NOT_WRITTEN = ("member-extracted", "the member is not written yet")
 MOVES = {
@@ -47,28 +50,28 @@ MOVES = {
     "truncate-member": NOT_WRITTEN,
     "delete-member": NOT_WRITTEN,
     "hold-member": NOT_WRITTEN,
+    "mount-work": NO_WORK_FOLDER,
+    "swap-cabinet": NO_CABINET,
 }
 
 # Moves Wine cannot show, and why.
 NOT_SHOWN = {
-    "a junction or mount point (on the work folder, or on a member folder while it is empty)":
-        "Wine makes no reparse points: FSCTL_SET_REPARSE_POINT fails with error 50",
+    "a mount point on a member folder while it is empty":
+        "Wine makes no reparse points (FSCTL_SET_REPARSE_POINT fails with error 50); mount-work shows the work "
+        "folder's as a link made in place, which no sharing of the program's sees either",
     "an object-manager link reached through such a mount point": "it needs the mount point",
     "a hard link to another account's file, or a new owner or DACL on the work folder":
         "under Wine every file belongs to the one Unix user, and no security descriptor is stored",
 }
 
-# Cells that break an invariant today, reported and not mended: a link or a
-# hard link planted at a member's path, between the removal of what stood
-# there and SetupAPI's own open of it, is written through. A symbolic link
-# is refused right after the write; a hard link has the member's final path
-# and the run goes on.
-OPEN_FAULTS = {f"member-offered:{move}": "SetupAPI writes the member through a link planted at its path"
-               for move in ("link-installer", "link-member", "hardlink-installer", "hardlink-member")}
+# Cells that break an invariant today, reported and not mended: none.
+OPEN_FAULTS = {}
 
 # The suite's cells: each kind of move at the seams where a defence decides.
 SUITE_CELLS = (
     "temp-held:link-work",
+    "emptying:mount-work",
+    "payload-written:swap-cabinet",
     "member-offered:link-folder",
     "member-offered:hardlink-member",
     "member-extracted:link-member",
@@ -76,6 +79,9 @@ SUITE_CELLS = (
     "member-extracted:overwrite-installer",
     "member-extracted:hold-installer",
     "member-extracted:delete-member",
+    "expanded:mount-work",
+    "granted-expanded:mount-work",
+    "granted-expanded:overwrite-installer",
     "launching:rename-work",
     "launching:link-installer",
     "launching:truncate-installer",
@@ -83,10 +89,10 @@ SUITE_CELLS = (
 )
 
 # Stop lines of the checks that end a run (README, the debugger channel).
-DEFENCES = re.compile(r"refused; stopped before the grant|in the work folder cannot be removed|"
+DEFENCES = re.compile(r"refused; stopped before the grant|in the work folder cannot be removed|cannot be moved aside|"
                       r'payload file ".*" (cannot be created|is not as written)|not expanded: error|'
                       r"bytes on disk, the cabinet says|not launched: error")
-SEAM = re.compile(r'OutputDebugStringA "seam: (\S+) (done|absent|blocked: error \d+)')
+SEAM = re.compile(r'OutputDebugStringA "seam: (\S+) (done|absent|blocked: (?:error \d+|denied by its DACL))')
 LAUNCHED = re.compile(r"^installer started \(process \d+\); it ended with exit code 0$")
 MARKER_TEXT = b"the demo installer ran\r\n"
 RUN_TIMEOUT = 180
@@ -160,6 +166,12 @@ class Attacked:
                 os.remove(path)
             elif name.startswith(GUID):
                 shutil.rmtree(path)
+        # What an earlier run left, open to everyone as it was then.
+        os.makedirs(os.path.join(self.prefix.work_folder, "InstData"))
+        with open(os.path.join(self.prefix.work_folder, "InstData", "left-by-an-earlier-run.txt"), "wb") as f:
+            f.write(b"earlier\r\n")
+        for folder in (self.prefix.work_folder, os.path.join(self.prefix.work_folder, "InstData")):
+            os.chmod(folder, 0o777)
         for root in (self.outside, self.beside):
             shutil.rmtree(root, ignore_errors=True)
             os.makedirs(os.path.join(root, "sub"))

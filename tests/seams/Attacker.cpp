@@ -7,11 +7,15 @@
 #include "ProductNames.h"
 
 // The moves of another local user on the work folder, made in the run's own
-// process when it reaches a seam. Each says on the debugger channel what
-// came of it: "seam: <point>:<action> done", "... blocked: error <n>" (the
-// system refused it, which is a defence holding), or "... absent" (what it
-// acts on is not there at that point). Links lead beside the temporary
-// folder, to the folder "outside" or to the file "outside\kept.txt".
+// process when it reaches a seam. This process may do anything; another
+// account on Windows may do only what the objects' DACLs grant a standard
+// user, so each move first asks for that (StandardUserGrants). Each says on
+// the debugger channel what came of it: "seam: <point>:<action> done",
+// "... blocked: denied by its DACL" (no standard user may make it there),
+// "... blocked: error <n>" (the system refused it, which is a defence
+// holding), or "... absent" (what it acts on is not there at that point).
+// Links lead beside the temporary folder, to the folder "outside" or to the
+// file "outside\kept.txt".
 //
 //   link-work            the work folder renamed away, a link in its place
 //   rename-work          the work folder renamed away
@@ -24,6 +28,9 @@
 //   delete-<member>      the member deleted
 //   hold-<member>        the member opened without sharing, held to the end
 //   plant-beside         a DLL and a manifest added beside the installer
+//   mount-work           the work folder emptied and, while it is held, made
+//                        a link in place, as a mount point is made on Windows
+//   swap-cabinet         CDInst.cab replaced by another cabinet of its size
 // <member> is "installer" or "member" (InstData\setup.ini). Where nothing
 // stands at a link's path yet, the link is planted there. At the member
 // seams a move waits for the member it concerns, or the first one inside
@@ -31,7 +38,7 @@
 
 namespace {
 
-enum Outcome { kDone, kBlocked, kAbsent };
+enum Outcome { kDone, kBlocked, kDenied, kAbsent };
 
 struct Places {
     char work[MAX_PATH];
@@ -145,21 +152,107 @@ BOOL MoveAway(const char* path)
     return Fits(snprintf(away, MAX_PATH, "%s.away", path)) && MoveFileExA(path, away, 0);
 }
 
+// The folder `path` lies in, into `folder`.
+BOOL ParentOf(const char* path, char* folder)
+{
+    const char* last = strrchr(path, '\\');
+    if (last == NULL || last - path >= MAX_PATH)
+        return FALSE;
+    memcpy(folder, path, last - path);
+    folder[last - path] = '\0';
+    return TRUE;
+}
+
+// What the DACL of `path`, as the platform reports it, grants a standard
+// user: Everyone, Users, Authenticated Users, Interactive.
+ACCESS_MASK DaclGrants(const char* path)
+{
+    BYTE descriptor[8192];
+    DWORD needed = 0;
+    BOOL present = FALSE;
+    BOOL defaulted = FALSE;
+    PACL dacl = NULL;
+    if (!GetFileSecurityA(path, DACL_SECURITY_INFORMATION, descriptor, sizeof(descriptor), &needed) ||
+        !GetSecurityDescriptorDacl(descriptor, &present, &dacl, &defaulted))
+        return 0;
+    if (!present || dacl == NULL)
+        return FILE_ALL_ACCESS;
+    const WELL_KNOWN_SID_TYPE kStandardUser[] = {WinWorldSid, WinBuiltinUsersSid, WinAuthenticatedUserSid,
+                                                 WinInteractiveSid};
+    GENERIC_MAPPING mapping = {FILE_GENERIC_READ, FILE_GENERIC_WRITE, FILE_GENERIC_EXECUTE, FILE_ALL_ACCESS};
+    ACCESS_MASK allowed = 0;
+    ACCESS_MASK denied = 0;
+    for (DWORD i = 0; i < dacl->AceCount; ++i) {
+        ACCESS_ALLOWED_ACE* ace = NULL;
+        if (!GetAce(dacl, i, reinterpret_cast<void**>(&ace)) || (ace->Header.AceFlags & INHERIT_ONLY_ACE) ||
+            (ace->Header.AceType != ACCESS_ALLOWED_ACE_TYPE && ace->Header.AceType != ACCESS_DENIED_ACE_TYPE))
+            continue;
+        BOOL standard = FALSE;
+        for (WELL_KNOWN_SID_TYPE type : kStandardUser)
+            standard = standard || IsWellKnownSid(&ace->SidStart, type);
+        if (!standard)
+            continue;
+        ACCESS_MASK mask = ace->Mask;
+        MapGenericMask(&mask, &mapping);
+        if (ace->Header.AceType == ACCESS_ALLOWED_ACE_TYPE)
+            allowed |= mask & ~denied;
+        else
+            denied |= mask & ~allowed;
+    }
+    return allowed;
+}
+
+// What a standard user may do to `path` on Windows. There an object made in
+// the work folder inherits its protection from the folders above it; the
+// platform here shows no inheritance, so below the work folder an object
+// grants no more than each folder from the work folder down to it.
+BOOL StandardUserGrants(const char* path, ACCESS_MASK wanted, const Places& places)
+{
+    ACCESS_MASK granted = DaclGrants(path);
+    size_t workLength = strlen(places.work);
+    char folder[MAX_PATH];
+    if (_strnicmp(path, places.work, workLength) == 0 && path[workLength] == '\\' && ParentOf(path, folder)) {
+        for (;;) {
+            granted &= DaclGrants(folder);
+            if (strlen(folder) <= workLength || !ParentOf(folder, folder))
+                break;
+        }
+    }
+    return (granted & wanted) != 0;
+}
+
+// Deleting or renaming needs DELETE on the object or FILE_DELETE_CHILD on
+// its folder; a new name needs FILE_ADD_FILE (or FILE_ADD_SUBDIRECTORY).
+BOOL MayRemove(const char* path, const Places& places)
+{
+    char folder[MAX_PATH];
+    return StandardUserGrants(path, DELETE, places) ||
+           (ParentOf(path, folder) && StandardUserGrants(folder, FILE_DELETE_CHILD, places));
+}
+
+BOOL MayAddTo(const char* path, const Places& places)
+{
+    char folder[MAX_PATH];
+    return ParentOf(path, folder) && StandardUserGrants(folder, FILE_ADD_FILE | FILE_ADD_SUBDIRECTORY, places);
+}
+
 // What stands at `path` goes (a folder is renamed away), so that a link can
 // take its place; kAbsent where even its folder is missing.
-Outcome Clear(const char* path)
+Outcome Clear(const char* path, const Places& places)
 {
     DWORD attributes = GetFileAttributesA(path);
     if (attributes == INVALID_FILE_ATTRIBUTES)
-        return GetLastError() == ERROR_FILE_NOT_FOUND ? kDone : kAbsent;
+        return GetLastError() != ERROR_FILE_NOT_FOUND ? kAbsent : MayAddTo(path, places) ? kDone : kDenied;
+    if (!MayRemove(path, places) || !MayAddTo(path, places))
+        return kDenied;
     if (attributes & FILE_ATTRIBUTE_DIRECTORY)
         return MoveAway(path) ? kDone : kBlocked;
     return DeleteFileA(path) ? kDone : kBlocked;
 }
 
-Outcome LinkTo(const char* path, const char* target)
+Outcome LinkTo(const char* path, const char* target, const Places& places)
 {
-    Outcome cleared = Clear(path);
+    Outcome cleared = Clear(path, places);
     if (cleared == kDone)
         MakeLink(target, path);
     return cleared;
@@ -167,17 +260,17 @@ Outcome LinkTo(const char* path, const char* target)
 
 Outcome LinkToFolder(const char* path, const Places& places)
 {
-    return LinkTo(path, places.outside);
+    return LinkTo(path, places.outside, places);
 }
 
 Outcome LinkToFile(const char* path, const Places& places)
 {
-    return LinkTo(path, places.kept);
+    return LinkTo(path, places.kept, places);
 }
 
 Outcome HardLinkToFile(const char* path, const Places& places)
 {
-    Outcome cleared = Clear(path);
+    Outcome cleared = Clear(path, places);
     if (cleared != kDone)
         return cleared;
     return CreateHardLinkA(path, places.kept, NULL) ? kDone : kBlocked;
@@ -188,19 +281,23 @@ BOOL Exists(const char* path)
     return GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES;
 }
 
-Outcome RenameAway(const char* path, const Places&)
+Outcome RenameAway(const char* path, const Places& places)
 {
     if (!Exists(path))
         return kAbsent;
+    if (!MayRemove(path, places) || !MayAddTo(path, places))
+        return kDenied;
     return MoveAway(path) ? kDone : kBlocked;
 }
 
 // The installer's last bytes are section padding: rewritten, it still runs,
 // but it is not the program that was packed.
-Outcome Rewrite(const char* path, BOOL truncate)
+Outcome Rewrite(const char* path, BOOL truncate, const Places& places)
 {
     if (!Exists(path))
         return kAbsent;
+    if (!StandardUserGrants(path, FILE_WRITE_DATA, places))
+        return kDenied;
     CFileHandle file(CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL,
                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL));
     LARGE_INTEGER size;
@@ -218,28 +315,32 @@ Outcome Rewrite(const char* path, BOOL truncate)
     return WriteFile(file.Get(), kTail, static_cast<DWORD>(tail), &written, NULL) && written == tail ? kDone : kBlocked;
 }
 
-Outcome Overwrite(const char* path, const Places&)
+Outcome Overwrite(const char* path, const Places& places)
 {
-    return Rewrite(path, FALSE);
+    return Rewrite(path, FALSE, places);
 }
 
-Outcome Truncate(const char* path, const Places&)
+Outcome Truncate(const char* path, const Places& places)
 {
-    return Rewrite(path, TRUE);
+    return Rewrite(path, TRUE, places);
 }
 
-Outcome Delete(const char* path, const Places&)
+Outcome Delete(const char* path, const Places& places)
 {
     if (!Exists(path))
         return kAbsent;
+    if (!MayRemove(path, places))
+        return kDenied;
     return DeleteFileA(path) ? kDone : kBlocked;
 }
 
 // The handle stays open until the process ends.
-Outcome Hold(const char* path, const Places&)
+Outcome Hold(const char* path, const Places& places)
 {
     if (!Exists(path))
         return kAbsent;
+    if (!StandardUserGrants(path, FILE_READ_DATA, places))
+        return kDenied;
     return CreateFileA(path, GENERIC_READ, 0, NULL, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL) != INVALID_HANDLE_VALUE
                ? kDone
                : kBlocked;
@@ -258,10 +359,12 @@ BOOL WriteNew(const char* folder, const char* name, const char* text)
 
 // What the installer would load by name from its own folder: a DLL, and a
 // manifest that asks for nothing unusual, so that the installer still starts.
-Outcome PlantBeside(const char* work, const Places&)
+Outcome PlantBeside(const char* work, const Places& places)
 {
     if (!Exists(work))
         return kAbsent;
+    if (!StandardUserGrants(work, FILE_ADD_FILE, places))
+        return kDenied;
     static const char kManifest[] =
         "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\r\n"
         "<assembly xmlns=\"urn:schemas-microsoft-com:asm.v1\" manifestVersion=\"1.0\"/>\r\n";
@@ -269,6 +372,88 @@ Outcome PlantBeside(const char* work, const Places&)
                    WriteNew(work, INSTALLER_FILE_NAME ".manifest", kManifest)
                ? kDone
                : kBlocked;
+}
+
+// Everything inside `folder` deleted, depth first, as another user would;
+// FALSE at the first entry that cannot go, with the system's reason, or
+// with `denied` set where its DACL refuses it.
+BOOL EmptyAsAnotherUser(const char* folder, const Places& places, BOOL* denied)
+{
+    char pattern[MAX_PATH];
+    WIN32_FIND_DATAA found;
+    if (!Fits(snprintf(pattern, MAX_PATH, "%s\\*", folder)))
+        return FALSE;
+    HANDLE search = FindFirstFileA(pattern, &found);
+    if (search == INVALID_HANDLE_VALUE)
+        return FALSE;
+    BOOL emptied = TRUE;
+    do {
+        char path[MAX_PATH];
+        if (strcmp(found.cFileName, ".") == 0 || strcmp(found.cFileName, "..") == 0)
+            continue;
+        if (!Fits(snprintf(path, MAX_PATH, "%s\\%s", folder, found.cFileName)) || !MayRemove(path, places))
+            *denied = TRUE;
+        else if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+            emptied = EmptyAsAnotherUser(path, places, denied) && RemoveDirectoryA(path);
+        else
+            emptied = DeleteFileA(path);
+        emptied = emptied && !*denied;
+    } while (emptied && FindNextFileA(search, &found));
+    DWORD error = GetLastError();
+    FindClose(search);
+    SetLastError(error);
+    return emptied;
+}
+
+// An empty folder becomes a mount point through a handle with
+// FILE_WRITE_DATA or FILE_WRITE_ATTRIBUTES, which no sharing refuses, so
+// the program's hold on the work folder does not stop it. The platform has
+// no mount points: the Unix side swaps the folder for a link in place,
+// which its sharing does not see either.
+Outcome MountInPlace(const char* work, const Places& places)
+{
+    if (!Exists(work))
+        return kAbsent;
+    BOOL denied = !StandardUserGrants(work, FILE_WRITE_DATA | FILE_WRITE_ATTRIBUTES, places);
+    if (denied || !EmptyAsAnotherUser(work, places, &denied))
+        return denied ? kDenied : kBlocked;
+    char aside[MAX_PATH];
+    if (!Fits(snprintf(aside, MAX_PATH, "%s.mounted", work)) || !RunUnixScript("mv \"%s\" \"%s\"", work, aside))
+        ExitProcess(3);
+    MakeLink(places.outside, work);
+    return kDone;
+}
+
+// Another cabinet of the same size: the same bytes with those in its middle
+// inverted.
+Outcome SwapCabinet(const char* cabinet, const Places& places)
+{
+    if (!Exists(cabinet))
+        return kAbsent;
+    if (!MayRemove(cabinet, places) || !MayAddTo(cabinet, places))
+        return kDenied;
+    CFileHandle file(CreateFileA(cabinet, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL,
+                                 OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL));
+    LARGE_INTEGER size;
+    if (!file.IsValid() || !GetFileSizeEx(file.Get(), &size) || size.QuadPart > 64 * 1024 * 1024)
+        return kBlocked;
+    DWORD length = static_cast<DWORD>(size.QuadPart);
+    BYTE* bytes = static_cast<BYTE*>(HeapAlloc(GetProcessHeap(), 0, length + 1));
+    DWORD read = 0;
+    BOOL swapped = bytes != NULL && ReadFile(file.Get(), bytes, length, &read, NULL) && read == length;
+    file.Reset(INVALID_HANDLE_VALUE);
+    for (DWORD i = length / 2; swapped && i < length / 2 + 64 && i < length; ++i)
+        bytes[i] = static_cast<BYTE>(~bytes[i]);
+    if (swapped && DeleteFileA(cabinet)) {
+        CFileHandle other(CreateFileA(cabinet, GENERIC_WRITE, 0, NULL, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, NULL));
+        DWORD written = 0;
+        swapped = other.IsValid() && WriteFile(other.Get(), bytes, length, &written, NULL) && written == length;
+    } else {
+        swapped = FALSE;
+    }
+    if (bytes != NULL)
+        HeapFree(GetProcessHeap(), 0, bytes);
+    return swapped ? kDone : kBlocked;
 }
 
 #define MEMBER "InstData\\setup.ini"
@@ -290,6 +475,8 @@ const Move kMoves[] = {
     {"hold-installer", INSTALLER_FILE_NAME, Hold},
     {"hold-member", MEMBER, Hold},
     {"plant-beside", "", PlantBeside},
+    {"mount-work", "", MountInPlace},
+    {"swap-cabinet", PAYLOAD_FILE_NAME, SwapCabinet},
 };
 
 BOOL IsAtOrBelow(const char* path, const char* folder)
@@ -323,6 +510,8 @@ BOOL Attack(const char* point, const char* action, const char* path)
     char line[MAX_PATH];
     if (outcome == kBlocked)
         snprintf(line, sizeof(line), "seam: %s:%s blocked: error %lu\n", point, action, error);
+    else if (outcome == kDenied)
+        snprintf(line, sizeof(line), "seam: %s:%s blocked: denied by its DACL\n", point, action);
     else
         snprintf(line, sizeof(line), "seam: %s:%s %s\n", point, action, outcome == kDone ? "done" : "absent");
     OutputDebugStringA(line);

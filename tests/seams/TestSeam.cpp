@@ -68,11 +68,18 @@ void TestSeam(const char* point, const char* path)
         return;
     if (strcmp(action, "append-only") == 0) {
         char done[MAX_PATH];
-        if (snprintf(done, sizeof(done), "%s.append-only", path) >= MAX_PATH)
+        char said[16] = {0};
+        DWORD read = 0;
+        if (snprintf(done, sizeof(done), "%s.append-only", path) >= MAX_PATH ||
+            !RunUnixScript("W=\"%s\"; D=\"%s\"; chattr +a \"$W\" && echo done >\"$D.new\" || "
+                           "echo refused >\"$D.new\"; mv \"$D.new\" \"$D\"", path, done))
             ExitProcess(3);
-        if (!RunUnixScript("chattr +a \"%s\" ; touch \"%s\"", path, done))
+        CFileHandle answer(CreateFileA(done, GENERIC_READ, 0, NULL, OPEN_EXISTING, FILE_FLAG_DELETE_ON_CLOSE, NULL));
+        if (!answer.IsValid() || !ReadFile(answer.Get(), said, sizeof(said) - 1, &read, NULL))
             ExitProcess(3);
-        DeleteFileA(done);
+        char line[MAX_PATH];
+        snprintf(line, sizeof(line), "seam: %s:append-only %s", point, said);
+        OutputDebugStringA(line);
         return;
     }
     if (strcmp(action, "append") == 0) {

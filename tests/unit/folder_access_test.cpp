@@ -372,3 +372,56 @@ TEST(FolderAccessGrant, FileLevelGrant)
 }
 
 }  // namespace
+
+namespace {
+
+std::string Inherited(const std::string& parentSddl, BOOL folder)
+{
+    SddlDescriptor parent(parentSddl);
+    BOOL present = FALSE;
+    BOOL defaulted = FALSE;
+    PACL parentAcl = NULL;
+    if (!parent.ok() || !GetSecurityDescriptorDacl(parent.get(), &present, &parentAcl, &defaulted))
+        return "<bad parent>";
+    PACL child = NULL;
+    std::string sddl = "<refused>";
+    SECURITY_DESCRIPTOR descriptor;
+    if (BuildInheritedDacl(present ? parentAcl : NULL, folder, &child) &&
+        InitializeSecurityDescriptor(&descriptor, SECURITY_DESCRIPTOR_REVISION) &&
+        SetSecurityDescriptorDacl(&descriptor, TRUE, child, FALSE))
+        sddl = DaclSddl(&descriptor);
+    if (child != NULL)
+        HeapFree(GetProcessHeap(), 0, child);
+    return sddl;
+}
+
+TEST(InheritedDacl, WhatANewFileOrFolderInheritsFromItsFolder)
+{
+    const struct {
+        const char* parent;
+        const char* file;
+        const char* folder;
+    } rows[] = {
+        // The work folder after the grant: generic rights mapped, and kept
+        // unmapped, inherit-only, for what a folder hands further down.
+        {"D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;FA;;;U)(A;OICI;GA;;;WD)",
+         "D:(A;ID;FA;;;SY)(A;ID;FA;;;BA)(A;ID;FA;;;U)(A;ID;FA;;;WD)",
+         "D:(A;OICIID;FA;;;SY)(A;OICIID;FA;;;BA)(A;OICIID;FA;;;U)(A;ID;FA;;;WD)(A;OICIIOID;GA;;;WD)"},
+        // Files only, folders only without propagation, inherit-only on the
+        // parent itself, and an entry handed down to nothing.
+        {"D:(A;OI;FR;;;BU)(A;CINP;FR;;;AU)(D;OICIIO;GW;;;IU)(A;;FA;;;SY)",
+         "D:(A;ID;FR;;;BU)(D;ID;FW;;;IU)",
+         "D:(A;OIIOID;FR;;;BU)(A;ID;FR;;;AU)(D;ID;FW;;;IU)(D;OICIIOID;GW;;;IU)"},
+        {"D:(A;;FA;;;SY)", "D:", "D:"},
+        {"D:NO_ACCESS_CONTROL", "D:", "D:"},
+    };
+    const std::string user = std::string(";") + kUser + ")";
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.parent);
+        const std::string parent = Replace(row.parent, ";U)", user);
+        EXPECT_EQ(Replace(row.file, ";U)", user), Inherited(parent, FALSE));
+        EXPECT_EQ(Replace(row.folder, ";U)", user), Inherited(parent, TRUE));
+    }
+}
+
+}  // namespace

@@ -1,6 +1,7 @@
 #include "WorkFolder.h"
 
 #include <stdio.h>
+#include <wchar.h>
 
 #include "CodePage.h"
 #include "FolderOwner.h"
@@ -58,6 +59,7 @@ static void ReportStays(DWORD error, const CWidePathText& stays, const char* fol
 // run; the run goes on.
 static void RemoveFoldersSetAside(const CHeldFolder& temp)
 {
+    const size_t kGuidLength = sizeof(PRODUCT_GUID) - 1;
     CWidePathText tempWide;
     CWidePathText pattern;
     WIN32_FIND_DATAW found;
@@ -67,7 +69,10 @@ static void RemoveFoldersSetAside(const CHeldFolder& temp)
     if (search == INVALID_HANDLE_VALUE)
         return;
     do {
-        if ((found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) || !(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+        // The pattern also matches the work folder's own name, as a name
+        // without an extension; that folder is dealt with apart.
+        if ((found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) || !(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ||
+            wcslen(found.cFileName) <= kGuidLength + 1)
             continue;
         CWidePathText path;
         CFinalPath expectedFinal;
