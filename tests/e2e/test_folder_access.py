@@ -16,6 +16,9 @@ name during a run, it delay-loads, and its delay-loads ignore it.)
 That path names system32 in every configuration: under WOW64 the file system
 redirects a 32-bit program's system32 to syswow64, and Wine shows that in no
 name a program or its traces see.
+The unit tests' conversions between UTF-16 and code pages, traced too, show
+the arguments that Wine accepts whatever they are and Windows refuses for
+some code pages.
 """
 import os
 import re
@@ -25,7 +28,7 @@ import sys
 import unittest
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "wine"))
-from winehost import DEMO_MARKER, GUID, QUIET_DEBUG, Prefix, bootstrapper  # noqa: E402
+from winehost import DEMO_MARKER, GUID, QUIET_DEBUG, Prefix, bootstrapper, env  # noqa: E402
 
 # Security changes by name: none may be made.
 BY_NAME = ("GetFileSecurityA", "GetFileSecurityW", "SetFileSecurityA", "SetFileSecurityW", "SetNamedSecurityInfoA",
@@ -36,6 +39,11 @@ TRACED = ("kernel32.SetDefaultDllDirectories", "kernel32.SetProcessMitigationPol
 TRACED_NAMES = {name.split(".")[1] for name in TRACED}
 CALL = re.compile(r'^(\w+):Call (\w+)\.(\w+)\(([0-9a-f]+)(?: "((?:[^"\\]|\\.)*)")?')
 RET = re.compile(r"^(\w+):Ret  \w+\.(\w+)\(\) retval=([0-9a-f]+)")
+# WideCharToMultiByte's eight arguments; a string follows its pointer.
+ARGUMENT = r'([0-9a-f]+)(?: L"(?:[^"\\]|\\.)*")?'
+NARROWING = re.compile(r"^\w+:Call \w+\.WideCharToMultiByte\(" + ",".join([ARGUMENT] * 8) + r"\) ret=")
+WC_NO_BEST_FIT_CHARS = 0x400
+WC_ERR_INVALID_CHARS = 0x80
 
 
 DACL = re.compile(r'OutputDebugStringA "seam: (\S+) dacl (\S+?)\\n"')
@@ -159,6 +167,31 @@ class FolderAccess(unittest.TestCase):
         self.assert_full_run(calls, granted=False)
         self.assertIn("keeps its private protection", self.last_output)
         self.assertEqual(0, mode(self.prefix.work_folder) & 0o7)
+
+    def test_code_pages_that_refuse_a_used_default_report_are_never_asked_for_one(self):
+        # Windows fails UTF-8 and ISO-2022-JP conversions given a used-default
+        # pointer, or flags they do not take; Wine converts them anyway.
+        result = self.prefix.reg("add", r"HKCU\Software\Wine\Debug", "/v", "RelayInclude", "/d",
+                                 "kernel32.WideCharToMultiByte", "/f")
+        self.assertEqual(0, result.returncode, result.output)
+        self.prefix.env["WINEDEBUG"] = "+relay"
+        try:
+            result = self.prefix.run(env("UNIT_TESTS"), "--gtest_filter=CodePages.*", timeout=300)
+        finally:
+            self.prefix.env["WINEDEBUG"] = QUIET_DEBUG
+        self.assertEqual(0, result.returncode, result.output[-2000:])
+        # (code page, flags, used-default pointer is NULL)
+        calls = [(int(c.group(1), 16), int(c.group(2), 16), c.group(8) == "00000000")
+                 for c in map(NARROWING.match, result.output.splitlines()) if c]
+        for code_page, allowed in ((65001, WC_ERR_INVALID_CHARS), (50220, 0)):
+            asked = [call for call in calls if call[0] == code_page]
+            self.assertTrue(asked, code_page)
+            self.assertEqual([], [c for c in asked if not c[2] or c[1] & ~allowed], code_page)
+        for code_page in (1252, 932):
+            # (The runtime converts without flags for itself.)
+            asked = [call for call in calls if call[0] == code_page and call[1]]
+            self.assertTrue(asked, code_page)
+            self.assertEqual([], [c for c in asked if c[2] or c[1] != WC_NO_BEST_FIT_CHARS], code_page)
 
 
 if __name__ == "__main__":

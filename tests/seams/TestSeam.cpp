@@ -11,19 +11,26 @@
 #include "Handle.h"
 #include "ProductNames.h"
 
-// WEB_INSTALLER_TEST_SEAM=<point>:<action>. The action when the run passes
-// <point>, or NULL. For TestSeam's points, "*" is every point.
+// WEB_INSTALLER_TEST_SEAM=<point>:<action>[;<point>:<action>]... The action
+// when the run passes <point>, or NULL. For TestSeam's points, "*" is every
+// point.
 static const char* ActionAt(const char* point, char* setting, BOOL anyPoint = FALSE)
 {
     DWORD length = GetEnvironmentVariableA("WEB_INSTALLER_TEST_SEAM", setting, MAX_PATH);
     if (length == 0 || length >= MAX_PATH)
         return NULL;
-    if (anyPoint && strncmp(setting, "*:", 2) == 0)
-        return setting + 2;
     size_t pointLength = strlen(point);
-    if (strncmp(setting, point, pointLength) != 0 || setting[pointLength] != ':')
-        return NULL;
-    return setting + pointLength + 1;
+    for (char* entry = setting; entry != NULL;) {
+        char* next = strchr(entry, ';');
+        if (next != NULL)
+            *next++ = '\0';
+        if (anyPoint && strncmp(entry, "*:", 2) == 0)
+            return entry + 2;
+        if (strncmp(entry, point, pointLength) == 0 && entry[pointLength] == ':')
+            return entry + pointLength + 1;
+        entry = next;
+    }
+    return NULL;
 }
 
 // The work folder's DACL as the platform reports it, on the debugger channel.
@@ -214,4 +221,75 @@ DWORD TestSeamOwner(HANDLE file, PSECURITY_DESCRIPTOR* descriptor)
     if (!ConvertStringSecurityDescriptorToSecurityDescriptorA(sddl, SDDL_REVISION_1, descriptor, NULL))
         ExitProcess(3);
     return ERROR_SUCCESS;
+}
+
+// The dispositions asked for, the last few of them kept, and the files whose
+// deletion was granted, as long as the process runs. A file is known by its
+// volume, index and creation time: a new file may reuse the index of one
+// already gone.
+const LONG kDispositionsKept = 16;
+static TestSeamDispositionAsked g_dispositions[kDispositionsKept];
+static LONG g_dispositionCount;
+static BY_HANDLE_FILE_INFORMATION g_pending[kDispositionsKept];
+static LONG g_pendingCount;
+
+static BOOL SameFile(const BY_HANDLE_FILE_INFORMATION& a, const BY_HANDLE_FILE_INFORMATION& b)
+{
+    return a.dwVolumeSerialNumber == b.dwVolumeSerialNumber && a.nFileIndexHigh == b.nFileIndexHigh &&
+           a.nFileIndexLow == b.nFileIndexLow && CompareFileTime(&a.ftCreationTime, &b.ftCreationTime) == 0;
+}
+
+BOOL TestSeamDisposition(HANDLE file, FILE_INFO_BY_HANDLE_CLASS kind, void* info, DWORD size)
+{
+    BOOL done = SetFileInformationByHandle(file, kind, info, size);
+    DWORD error = GetLastError();
+    TestSeamDispositionAsked& asked = g_dispositions[g_dispositionCount++ % kDispositionsKept];
+    asked.kind = kind;
+    // The classic class's DeleteFile is one byte.
+    asked.flags = size >= sizeof(DWORD) ? *static_cast<const DWORD*>(info) : size == 1 ? *static_cast<BYTE*>(info) : 0;
+    asked.done = done;
+    BY_HANDLE_FILE_INFORMATION identity;
+    if (done && (asked.flags & 1) && GetFileInformationByHandle(file, &identity))
+        g_pending[g_pendingCount++ % kDispositionsKept] = identity;
+    SetLastError(error);
+    return done;
+}
+
+LONG TestSeamDispositions()
+{
+    return g_dispositionCount;
+}
+
+TestSeamDispositionAsked TestSeamDispositionAt(LONG number)
+{
+    TestSeamDispositionAsked none = {};
+    if (number < 0 || number >= g_dispositionCount || number < g_dispositionCount - kDispositionsKept)
+        return none;
+    return g_dispositions[number % kDispositionsKept];
+}
+
+// pending:access-denied answers every open of a file whose deletion this
+// process asked for and whose name still exists (another program holds it
+// open) with ERROR_ACCESS_DENIED, as Windows does; Wine opens it.
+HANDLE TestSeamOpenExisting(const WCHAR* path, DWORD access, DWORD share, DWORD flags)
+{
+    HANDLE file = CreateFileW(path, access, share, NULL, OPEN_EXISTING, flags, NULL);
+    char setting[MAX_PATH];
+    const char* action = ActionAt("pending", setting);
+    if (action == NULL || file == INVALID_HANDLE_VALUE)
+        return file;
+    if (strcmp(action, "access-denied") != 0)
+        ExitProcess(3);
+    BY_HANDLE_FILE_INFORMATION identity;
+    if (!GetFileInformationByHandle(file, &identity))
+        ExitProcess(3);
+    LONG kept = g_pendingCount < kDispositionsKept ? g_pendingCount : kDispositionsKept;
+    for (LONG i = 0; i < kept; ++i) {
+        if (SameFile(g_pending[i], identity)) {
+            CloseHandle(file);
+            SetLastError(ERROR_ACCESS_DENIED);
+            return INVALID_HANDLE_VALUE;
+        }
+    }
+    return file;
 }

@@ -10,6 +10,7 @@
 #include "Leftovers.h"
 #include "Refusals.h"
 #include "PathText.h"
+#include "TestSeam.h"
 #include "temp_folder.h"
 
 namespace {
@@ -133,6 +134,30 @@ TEST_F(LeftoverTest, EarlierRunIsRemovedDepthFirstOrTheRunRefused)
     WIN32_FILE_ATTRIBUTE_DATA data;
     ASSERT_TRUE(GetFileAttributesExA((base_ + "CDInst.cab").c_str(), GetFileExInfoStandard, &data));
     EXPECT_EQ(7u, data.nFileSizeLow);
+}
+
+TEST_F(LeftoverTest, DeletionAsksForTheNameToGoAtOnceThenForTheClassicDisposition)
+{
+    // The name goes at once, even while another program holds the file; the
+    // platforms that refuse that (Wine, older Windows) get the classic
+    // disposition, which leaves the name until that program closes it.
+    const FILE_INFO_BY_HANDLE_CLASS dispositionEx = static_cast<FILE_INFO_BY_HANDLE_CLASS>(21);
+    const DWORD deleteAtOnce = 0x1 | 0x2;  // DELETE | POSIX_SEMANTICS
+    Put("leftover.txt", 3);
+    const LONG before = TestSeamDispositions();
+    EXPECT_TRUE(RemoveLeftover((base_ + "leftover.txt").c_str(), NULL));
+    EXPECT_FALSE(Exists("leftover.txt"));
+    ASSERT_LT(before, TestSeamDispositions());
+    const TestSeamDispositionAsked first = TestSeamDispositionAt(before);
+    EXPECT_EQ(dispositionEx, first.kind);
+    EXPECT_EQ(deleteAtOnce, first.flags);
+    ASSERT_EQ(first.done ? 1 : 2, TestSeamDispositions() - before);
+    if (!first.done) {
+        const TestSeamDispositionAsked classic = TestSeamDispositionAt(before + 1);
+        EXPECT_EQ(FileDispositionInfo, classic.kind);
+        EXPECT_EQ(1u, classic.flags);
+        EXPECT_TRUE(classic.done);
+    }
 }
 
 }  // namespace

@@ -21,6 +21,22 @@ DWORD TestSeamFinalPath(HANDLE file, WCHAR* path, DWORD capacity, DWORD flags);
 // platform cannot show.
 BOOL TestSeamVolumeFlags(HANDLE file, DWORD* flags);
 DWORD TestSeamOwner(HANDLE file, PSECURITY_DESCRIPTOR* descriptor);
+// SetFileInformationByHandle for a deletion, recorded: what a platform that
+// accepts every disposition hides.
+BOOL TestSeamDisposition(HANDLE file, FILE_INFO_BY_HANDLE_CLASS kind, void* info, DWORD size);
+struct TestSeamDispositionAsked {
+    FILE_INFO_BY_HANDLE_CLASS kind;
+    DWORD flags;  // the Ex class's flags, or the classic class's DeleteFile
+    BOOL done;
+};
+// How many dispositions TestSeamDisposition was asked for, and the one of
+// each number (from 0) that it still keeps (the last few).
+LONG TestSeamDispositions();
+TestSeamDispositionAsked TestSeamDispositionAt(LONG number);
+// CreateFileW of an existing object, or, as Windows answers,
+// ERROR_ACCESS_DENIED for a file whose deletion this process asked for and
+// whose name still exists.
+HANDLE TestSeamOpenExisting(const WCHAR* path, DWORD access, DWORD share, DWORD flags);
 #else
 inline void TestSeam(const char*, const char*) {}
 inline DWORD TestSeamPiece(DWORD piece)
@@ -38,5 +54,13 @@ inline BOOL TestSeamVolumeFlags(HANDLE file, DWORD* flags)
 inline DWORD TestSeamOwner(HANDLE file, PSECURITY_DESCRIPTOR* descriptor)
 {
     return GetSecurityInfo(file, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, NULL, NULL, NULL, NULL, descriptor);
+}
+inline BOOL TestSeamDisposition(HANDLE file, FILE_INFO_BY_HANDLE_CLASS kind, void* info, DWORD size)
+{
+    return SetFileInformationByHandle(file, kind, info, size);
+}
+inline HANDLE TestSeamOpenExisting(const WCHAR* path, DWORD access, DWORD share, DWORD flags)
+{
+    return CreateFileW(path, access, share, NULL, OPEN_EXISTING, flags, NULL);
 }
 #endif

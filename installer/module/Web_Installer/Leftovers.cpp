@@ -5,6 +5,7 @@
 
 #include "NoFollow.h"
 #include "Refusals.h"
+#include "TestSeam.h"
 
 // FileDispositionInfoEx, which the SDK declares only for Windows 10 1607 on.
 const FILE_INFO_BY_HANDLE_CLASS kFileDispositionInfoEx = static_cast<FILE_INFO_BY_HANDLE_CLASS>(21);
@@ -19,8 +20,8 @@ BOOL DeleteHeld(CFileHandle& held, const WCHAR* path)
 {
     DWORD posix = kDeleteFlag | kPosixSemanticsFlag;
     FILE_DISPOSITION_INFO classic = {TRUE};
-    if (!SetFileInformationByHandle(held.Get(), kFileDispositionInfoEx, &posix, sizeof(posix)) &&
-        !SetFileInformationByHandle(held.Get(), FileDispositionInfo, &classic, sizeof(classic)))
+    if (!TestSeamDisposition(held.Get(), kFileDispositionInfoEx, &posix, sizeof(posix)) &&
+        !TestSeamDisposition(held.Get(), FileDispositionInfo, &classic, sizeof(classic)))
         return FALSE;
     held.Reset(INVALID_HANDLE_VALUE);
     if (GetFileAttributesW(path) == INVALID_FILE_ATTRIBUTES && GetLastError() == ERROR_FILE_NOT_FOUND)

@@ -12,8 +12,7 @@ BOOL WidenPath(const char* path, CWidePathText* wide)
 
 HANDLE OpenItself(const WCHAR* path, DWORD access, DWORD share)
 {
-    return CreateFileW(path, access, share, NULL, OPEN_EXISTING,
-                       FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, NULL);
+    return TestSeamOpenExisting(path, access, share, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT);
 }
 
 // Sharing is enforced only against handles with data access, hence the
