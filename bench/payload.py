@@ -1,16 +1,16 @@
 """Payload trees generated from a fixed seed, in two shapes.
 
-The product's shape: 76 members: the installer at the root, 41 under "InstData" (at most three
-folder levels), 34 under "language". About 60 % of the bytes are already
-compressed (random), the rest exe-like and text-like, so that the MSZIP
-cabinet of the full-size tree is about 143 MB. Every member's bytes depend
-only on its name, kind, size and SEED.
+The product's shape, 76 members: the installer at the root, 41 under
+"InstData" (at most three folder levels), 34 under "language". About 60 % of
+the bytes are already compressed (random), the rest exe-like and text-like,
+so that the MSZIP cabinet of the full-size tree is about 143 MB. Every
+member's bytes depend only on its name, kind, size and SEED.
 
 The many-member shape: the installer at the root and, by default, 10,000
 small members of 1 to 4 KiB (about 26 MB) spread evenly over 100 folders: ten
-groups "gNN", each a folder with nine subfolders "sN". About 40 % of them
-already compressed, the rest exe-like and text-like, each cut from a pool of
-its kind at a place and length that its name's seed chooses.
+groups "gNN", each a folder with nine subfolders "sN". About 40 % of the
+members are already compressed (random); the exe-like and text-like ones are
+cut from a pool of their kind, at a place that their seed chooses.
 """
 import hashlib
 import os
