@@ -1,10 +1,16 @@
-"""A payload tree shaped like the product's, generated from a fixed seed.
+"""Payload trees generated from a fixed seed, in two shapes.
 
-76 members: the installer at the root, 41 under "InstData" (at most three
-folder levels), 34 under "language". About 60 % of the bytes are already
-compressed (random), the rest exe-like and text-like, so that the MSZIP
-cabinet of the full-size tree is about 143 MB. Every member's bytes depend
-only on its name, kind, size and SEED.
+The product's shape, 76 members: the installer at the root, 41 under
+"InstData" (at most three folder levels), 34 under "language". About 60 % of
+the bytes are already compressed (random), the rest exe-like and text-like,
+so that the MSZIP cabinet of the full-size tree is about 143 MB. Every
+member's bytes depend only on its name, kind, size and SEED.
+
+The many-member shape: the installer at the root and, by default, 10,000
+small members of 1 to 4 KiB (about 26 MB) spread evenly over 100 folders: ten
+groups "gNN", each a folder with nine subfolders "sN". About 40 % of the
+members are already compressed (random); the exe-like and text-like ones are
+cut from a pool of their kind, at a place that their seed chooses.
 """
 import hashlib
 import os
@@ -114,8 +120,24 @@ def members(scale=1.0):
     return [(name, kind, max(1024, int(kib * 1024 * scale))) for name, kind, kib in MEMBERS]
 
 
+def many_members(count=10000, folders=100):
+    """[(relative path with '/', kind, size in bytes)] of the many-member
+    shape: `count` members over `folders` folders (a multiple of ten)."""
+    paths = []
+    for group in range(folders // 10):
+        paths += [f"g{group:02d}"] + [f"g{group:02d}/s{sub}" for sub in range(1, 10)]
+    found = []
+    for index in range(count):
+        rnd = random.Random(f"{SEED}:many:{index}")
+        kind = rnd.choices(("packed", "code", "text"), (4, 3, 3))[0]
+        extension = {"packed": "bin", "code": "dll", "text": "txt"}[kind]
+        found.append((f"{paths[index % len(paths)]}/File{index:05d}.{extension}", kind, rnd.randint(1024, 4096)))
+    return found
+
+
 def recipe_digest(scale, installer):
-    """Changes whenever the tree that generate() writes would change."""
+    """Changes whenever the tree that generate() or generate_many() writes
+    would change; `scale` stands for the shape's parameters."""
     digest = hashlib.sha256()
     with open(__file__, "rb") as source:
         digest.update(source.read())
@@ -136,6 +158,25 @@ def generate(folder, scale, installer):
         rnd = random.Random(f"{SEED}:{name}:{kind}:{size}")
         with open(path, "wb") as out:
             out.write(_GENERATORS[kind](rnd, size))
+
+
+def generate_many(folder, installer, count=10000, folders=100):
+    """Writes the many-member tree to `folder` (which must not exist yet)."""
+    os.makedirs(folder)
+    with open(installer, "rb") as program, open(os.path.join(folder, INSTALLER), "wb") as out:
+        out.write(program.read())
+    pools = {kind: _GENERATORS[kind](random.Random(f"{SEED}:pool:{kind}"), 1 << 20) for kind in ("code", "text")}
+    for name, kind, size in many_members(count, folders):
+        path = os.path.join(folder, *name.split("/"))
+        os.makedirs(os.path.dirname(path), exist_ok=True)
+        rnd = random.Random(f"{SEED}:{name}:{kind}:{size}")
+        if kind == "packed":
+            data = rnd.randbytes(size)
+        else:
+            start = rnd.randrange(len(pools[kind]) - size)
+            data = pools[kind][start:start + size]
+        with open(path, "wb") as out:
+            out.write(data)
 
 
 def new_folder_levels(names):

@@ -42,6 +42,23 @@ class PayloadTree(unittest.TestCase):
         order = sorted((n.replace(os.sep, "\\") for n in first if n != payload.INSTALLER), key=str.encode)
         self.assertLessEqual(max(payload.new_folder_levels([payload.INSTALLER] + order)), 1)
 
+    def test_many_member_shape_is_small_members_over_folders_one_new_level_at_a_time(self):
+        with tempfile.TemporaryDirectory() as work:
+            trees = [os.path.join(work, name) for name in ("a", "b")]
+            for tree in trees:
+                payload.generate_many(tree, os.environ["DEMO_INSTALLER"], 200, 20)
+            first, second = (digest_tree(tree) for tree in trees)
+            sizes = [os.path.getsize(os.path.join(trees[0], n)) for n in first if n != payload.INSTALLER]
+        self.assertEqual(first, second)
+        self.assertEqual(201, len(first))
+        self.assertEqual(20, len({os.path.dirname(n) for n in first if n != payload.INSTALLER}))
+        self.assertTrue(all(1024 <= size <= 4096 for size in sizes))
+        order = sorted((n.replace(os.sep, "\\") for n in first if n != payload.INSTALLER), key=str.encode)
+        self.assertLessEqual(max(payload.new_folder_levels([payload.INSTALLER] + order)), 1)
+        full = payload.many_members()
+        self.assertEqual((10000, 100), (len(full), len({name.rsplit("/", 1)[0] for name, _, _ in full})))
+        self.assertAlmostEqual(26e6, sum(size for _, _, size in full), delta=1e6)
+
     def test_full_scale_mix_is_mostly_already_compressed(self):
         sizes = payload.members(1.0)
         total = sum(size for _, _, size in sizes)
@@ -65,7 +82,8 @@ class SmokeRun(unittest.TestCase):
         self.assertEqual(0, returncode, output)
         for figure in ("76 members (1 at the root, 41 under InstData, 34 under language)", "median",
                        "boot/extrac32", "peak private memory (RssAnon)", "peak resident memory (VmHWM)",
-                       "exe size minus payload", "with the payload"):
+                       "exe size minus payload", "with the payload", "301 members (1 at the root, 300 of ",
+                       "boot/floor", "many, bootstrapper: median ratio to the floor"):
             self.assertIn(figure, output)
 
 

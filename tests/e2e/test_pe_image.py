@@ -51,9 +51,20 @@ class ProductImage(unittest.TestCase):
         self.assertEqual(installer_digest.digest(installer), found.get((5428, 138, 0)))
         self.assertEqual([], [key for key in found if key[0] == RT_MANIFEST])
 
-    def test_sections_are_page_aligned_so_the_loader_can_map_the_payload(self):
-        for section in self.pe.sections:
-            self.assertEqual(0, section.PointerToRawData % 4096, section.Name)
+    def test_payload_section_alone_is_page_aligned_and_every_byte_is_in_a_section(self):
+        # A page boundary lets the loader map the payload; the others keep 512
+        # so that the exe stays small. No byte between sections, where a
+        # signature's hash would not reach.
+        optional = self.pe.OPTIONAL_HEADER
+        self.assertEqual(512, optional.FileAlignment)
+        end = optional.SizeOfHeaders
+        for section in sorted((s for s in self.pe.sections if s.SizeOfRawData), key=lambda s: s.PointerToRawData):
+            self.assertEqual(end, section.PointerToRawData, section.Name)
+            end += section.SizeOfRawData
+            if section.Name.rstrip(b"\0") == b".rsrc":
+                self.assertEqual(0, section.PointerToRawData % 4096)
+        self.assertEqual(os.path.getsize(PRODUCT_EXE), end)
+        self.assertEqual(self.pe.generate_checksum(), optional.CheckSum)
 
 
 if __name__ == "__main__":
