@@ -25,13 +25,13 @@ TEST_F(FolderChainTest, EveryLevelIsHeldInTheTreeUnderItsParent)
     ASSERT_TRUE(base.OpenReal(base_.substr(0, base_.size() - 1).c_str(), NULL));
     CExpandedTree tree;
     CFolderChain chain(base, tree);
-    ASSERT_TRUE(chain.Open((base_ + "a\\b\\c\\").c_str(), base_.size(), kWestern));
-    ASSERT_TRUE(chain.Open((base_ + "a\\b\\d\\").c_str(), base_.size(), kWestern));
+    ASSERT_TRUE(chain.Open((base_ + "a\\b\\c\\").c_str(), base_.size()));
+    ASSERT_TRUE(chain.Open((base_ + "a\\b\\d\\").c_str(), base_.size()));
     const std::wstring final = chain.FinalPath();
     EXPECT_EQ(L"\\a\\b\\d", final.substr(final.size() - 6));
     EXPECT_EQ(3, chain.Deepest());
     // A folder that only begins with the same bytes is another folder.
-    ASSERT_TRUE(chain.Open((base_ + "a\\bb\\").c_str(), base_.size(), kWestern));
+    ASSERT_TRUE(chain.Open((base_ + "a\\bb\\").c_str(), base_.size()));
     // a, b under a, c and d under b, bb under a: each level once, parents first.
     const LONG parents[] = {kTreeRoot, 0, 1, 1, 0};
     ASSERT_EQ(5, tree.Count());
@@ -50,7 +50,7 @@ TEST_F(FolderChainTest, EveryLevelIsHeldInTheTreeUnderItsParent)
 
     // A file where a folder level should be.
     Put("f", 0);
-    EXPECT_FALSE(chain.Open((base_ + "f\\g\\").c_str(), base_.size(), kWestern));
+    EXPECT_FALSE(chain.Open((base_ + "f\\g\\").c_str(), base_.size()));
     EXPECT_FALSE(Exists("f\\g"));
 
     // Nothing is created outside the base, whatever the folder names: not in
@@ -60,7 +60,7 @@ TEST_F(FolderChainTest, EveryLevelIsHeldInTheTreeUnderItsParent)
     foreign[foreign.size() - 2] = foreign[foreign.size() - 2] == 'x' ? 'y' : 'x';
     const std::string outside = base_ + "other\\";
     for (const std::string& folder : {outside, foreign}) {
-        EXPECT_FALSE(chain.Open((folder + "x\\").c_str(), folder.size(), kWestern)) << folder;
+        EXPECT_FALSE(chain.Open((folder + "x\\").c_str(), folder.size())) << folder;
         EXPECT_EQ(static_cast<DWORD>(ERROR_BAD_PATHNAME), GetLastError()) << folder;
         EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesA((folder + "x").c_str())) << folder;
     }
@@ -82,8 +82,8 @@ TEST_F(FolderChainTest, RefusesALevelReachedByAnotherName)
     ASSERT_TRUE(base.OpenReal(base_.substr(0, base_.size() - 1).c_str(), NULL));
     CExpandedTree tree;
     CFolderChain chain(base, tree);
-    EXPECT_FALSE(chain.Open((base_ + shortName + "\\").c_str(), base_.size(), kWestern)) << shortName;
-    EXPECT_TRUE(chain.Open((base_ + longName + "\\").c_str(), base_.size(), kWestern));
+    EXPECT_FALSE(chain.Open((base_ + shortName + "\\").c_str(), base_.size())) << shortName;
+    EXPECT_TRUE(chain.Open((base_ + longName + "\\").c_str(), base_.size()));
 }
 
 using LeftoverTest = TempFolder;

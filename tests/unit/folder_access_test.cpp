@@ -7,7 +7,6 @@
 #include <vector>
 
 #include "EveryoneGrant.h"
-#include "FolderAccess.h"
 #include "FolderOwner.h"
 
 namespace {

@@ -9,9 +9,6 @@ static const char kCleanupValueName[] = "QVLMSetupImgDelete";
 static const char kCleanupCommand9x[] = "command /C deltree /Y \"%s\"";
 static const char kCleanupCommandNT[] = "cmd /Q /C rd /S /Q \"%s\"";
 
-// Read, set-value and create-subkey rights.
-static const REGSAM kRunOnceProbeAccess = 0x2001F;
-
 CRegistryWriter::CRegistryWriter(HKEY root, const char* subKey)
     : m_root(root), m_subKey(subKey)
 {
@@ -34,17 +31,8 @@ BOOL CRegistryWriter::WriteString(const char* name, const char* value) const
     }
 
     DWORD size = static_cast<DWORD>(strlen(value) + 1);
-    BYTE* data = static_cast<BYTE*>(HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, size));
-    if (data == NULL) {
-        RegCloseKey(key);
-        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
-        return FALSE;
-    }
-    memcpy(data, value, size - 1);
-
-    status = RegSetValueExA(key, name, 0, REG_SZ, data, size);
+    status = RegSetValueExA(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value), size);
     LONG closed = RegCloseKey(key);
-    HeapFree(GetProcessHeap(), 0, data);
     if (status == ERROR_SUCCESS)
         status = closed;
     SetLastError(static_cast<DWORD>(status));
@@ -58,18 +46,7 @@ BOOL FormatCleanupCommand(CString& command, const char* workFolder, OsKind osKin
 
 BOOL RegisterCleanup(const char* workFolder, OsKind osKind)
 {
-    // Make sure the RunOnce key exists; a fresh profile may not have one yet.
-    // A failure here shows up again, and is reported, in WriteString.
-    HKEY runOnce = NULL;
-    if (RegOpenKeyExA(HKEY_CURRENT_USER, kRunOnceKey, 0, kRunOnceProbeAccess, &runOnce) != ERROR_SUCCESS) {
-        runOnce = NULL;
-        if (RegCreateKeyExA(HKEY_CURRENT_USER, kRunOnceKey, 0, NULL, REG_OPTION_NON_VOLATILE,
-                            KEY_ALL_ACCESS, NULL, &runOnce, NULL) != ERROR_SUCCESS)
-            runOnce = NULL;
-    }
-    if (runOnce != NULL)
-        RegCloseKey(runOnce);
-
+    // A fresh profile may have no RunOnce key yet: the writer creates it.
     CRegistryWriter writer(HKEY_CURRENT_USER, kRunOnceKey);
     CString command;
     if (!FormatCleanupCommand(command, workFolder, osKind)) {

@@ -11,7 +11,7 @@ public:
     CRegistryWriter(HKEY root, const char* subKey);
 
     // Opens or creates the key and stores `value` as REG_SZ, with exactly one
-    // terminating zero. TRUE only when the value was stored and the key
+    // terminating zero (its own). TRUE only when the value was stored and the key
     // closed; otherwise the last error says why.
     BOOL WriteString(const char* name, const char* value) const;
 

@@ -2,8 +2,12 @@
 
 #include <windows.h>
 
-// The DACL that gives Everyone full access. The two security functions that
-// build it are given by the caller, who looks them up at run time.
+#include "ExpandedTree.h"
+#include "HeldFolder.h"
+
+// The grant of full access to Everyone: the DACLs it builds, and their
+// application through held handles. The two security functions that build
+// them are looked up at run time, in advapi32 loaded by its full path.
 
 typedef BOOL(WINAPI* SetSecurityDescriptorControlFn)(PSECURITY_DESCRIPTOR, SECURITY_DESCRIPTOR_CONTROL,
                                                      SECURITY_DESCRIPTOR_CONTROL);
@@ -33,3 +37,13 @@ BOOL BuildEveryoneGrant(PSECURITY_DESCRIPTOR oldDescriptor, PSID everyone, const
 // CREATOR OWNER stay as they are, which grants nothing. `*child` has no
 // entries when `parent` hands down none (or is NULL).
 BOOL BuildInheritedDacl(PACL parent, BOOL folder, PACL* child);
+
+// Gives Everyone inheritable full access to the held `workFolder`, and to
+// everything in `tree` the entry it inherits from that, as if it had been
+// made in the folder after the grant; every descriptor is read and written
+// through the handles held, never by path. On FALSE the work folder's DACL
+// is unchanged, or everything in it up to the failure has its new one.
+BOOL GrantEveryoneFullAccess(const CHeldFolder& workFolder, const CExpandedTree& tree);
+// The same for the folder at `path`, held first as a real folder, and
+// nothing inside it.
+BOOL GrantEveryoneFullAccess(const char* path);

@@ -69,7 +69,7 @@ UINT CExpansion::OnFileInCabinet(FILE_IN_CABINET_INFO_A* info, const char* base)
         return Refuse(name, ERROR_PATH_NOT_FOUND);
     char folder[MAX_PATH] = {0};
     memcpy(folder, target.Get(), static_cast<size_t>(lastBackslash - target.Get() + 1));
-    if (!m_memberFolders.Open(folder, strlen(base), CP_ACP))
+    if (!m_memberFolders.Open(folder, strlen(base)))
         return Refuse(name, GetLastError());
 
 

@@ -41,7 +41,7 @@ BOOL CFolderChain::Hold(const char* path, size_t end, const WCHAR* expectedFinal
     return TRUE;
 }
 
-BOOL CFolderChain::Open(const char* folder, size_t baseLength, UINT codePage)
+BOOL CFolderChain::Open(const char* folder, size_t baseLength)
 {
     size_t length = strlen(folder);
     const char* base = m_base.Path();
@@ -65,7 +65,7 @@ BOOL CFolderChain::Open(const char* folder, size_t baseLength, UINT codePage)
 
     BOOL held = TRUE;
     const char* component = m_folder + (m_count > 0 ? m_ends[m_count - 1] : baseLength - 1) + 1;
-    for (char* p = const_cast<char*>(component); held && *p != '\0'; p = const_cast<char*>(NextChar(p, codePage))) {
+    for (char* p = const_cast<char*>(component); held && *p != '\0'; p = const_cast<char*>(NextChar(p, CP_ACP))) {
         if (*p != '\\')
             continue;
         *p = '\0';

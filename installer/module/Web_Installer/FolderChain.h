@@ -22,10 +22,10 @@ public:
     ~CFolderChain() { Release(); }
 
     // `folder` ends with a backslash; its first `baseLength` bytes are the
-    // base folder's path with a backslash, in code page `codePage`. FALSE,
+    // base folder's path with a backslash, in the ANSI code page. FALSE,
     // holding nothing, when a level is missing and cannot be created, or is
     // not a real folder where its parent's final path says it should be.
-    BOOL Open(const char* folder, size_t baseLength, UINT codePage);
+    BOOL Open(const char* folder, size_t baseLength);
     void Release() { ReleaseFrom(0); }
 
     // The final path of the deepest folder held, and its entry in the tree.

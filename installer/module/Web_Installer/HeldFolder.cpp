@@ -1,6 +1,27 @@
 #include "HeldFolder.h"
 
 #include "NoFollow.h"
+#include "Refusals.h"
+
+// Opens the folder at `path` wherever links above or at it lead, held as
+// OpenRealFolder holds one, and gives its final path. INVALID_HANDLE_VALUE
+// unless it is a folder of a file system.
+static HANDLE OpenResolvedFolder(const WCHAR* path, CFinalPath* finalPath)
+{
+    CFileHandle folder(CreateFileW(path, kFolderAccess, kFolderSharing, NULL, OPEN_EXISTING,
+                                   FILE_FLAG_BACKUP_SEMANTICS, NULL));
+    DWORD attributes = 0;
+    FILE_STANDARD_INFO standard;
+    if (!folder.IsValid() || !QueryFile(folder.Get(), &attributes, &standard))
+        return INVALID_HANDLE_VALUE;
+    if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+        SetLastError(kRefusedNotFolder);
+        return INVALID_HANDLE_VALUE;
+    }
+    if (!HasFinalPath(folder.Get(), NULL, finalPath))
+        return INVALID_HANDLE_VALUE;
+    return folder.Release();
+}
 
 BOOL CHeldFolder::Hold(HANDLE handle, const char* path)
 {

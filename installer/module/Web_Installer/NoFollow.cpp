@@ -15,11 +15,6 @@ HANDLE OpenItself(const WCHAR* path, DWORD access, DWORD share)
     return TestSeamOpenExisting(path, access, share, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT);
 }
 
-// Sharing is enforced only against handles with data access, hence the
-// listing right. Write access stays shared: moving a file into a folder
-// opens the folder for writing.
-const DWORD kFolderAccess = FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES | READ_CONTROL;
-const DWORD kFolderSharing = FILE_SHARE_READ | FILE_SHARE_WRITE;
 
 // (The volume serial that GetFileInformationByHandle also fetches is slow to
 // get on some platforms, and nothing here needs it.)
@@ -80,23 +75,6 @@ HANDLE OpenRealFolder(const WCHAR* path, const WCHAR* expectedFinal, CFinalPath*
     return folder.Release();
 }
 
-HANDLE OpenResolvedFolder(const WCHAR* path, CFinalPath* finalPath)
-{
-    CFileHandle folder(CreateFileW(path, kFolderAccess, kFolderSharing, NULL, OPEN_EXISTING,
-                                   FILE_FLAG_BACKUP_SEMANTICS, NULL));
-    DWORD attributes = 0;
-    FILE_STANDARD_INFO standard;
-    if (!folder.IsValid() || !QueryFile(folder.Get(), &attributes, &standard))
-        return INVALID_HANDLE_VALUE;
-    if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
-        SetLastError(kRefusedNotFolder);
-        return INVALID_HANDLE_VALUE;
-    }
-    if (!HasFinalPath(folder.Get(), NULL, finalPath))
-        return INVALID_HANDLE_VALUE;
-    return folder.Release();
-}
-
 BOOL IsRegularFileAt(HANDLE file, const WCHAR* expectedFinal, ULONGLONG* size)
 {
     DWORD attributes = 0;
@@ -112,17 +90,4 @@ BOOL IsRegularFileAt(HANDLE file, const WCHAR* expectedFinal, ULONGLONG* size)
         return FALSE;
     *size = static_cast<ULONGLONG>(standard.EndOfFile.QuadPart);
     return TRUE;
-}
-
-BOOL IsIntactFile(const char* path, const WCHAR* expectedFinal, DWORD size, ULONGLONG* found)
-{
-    CWidePathText wide;
-    if (!WidenPath(path, &wide))
-        return FALSE;
-    CFileHandle file(OpenItself(wide, FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE));
-    if (!file.IsValid() || !IsRegularFileAt(file.Get(), expectedFinal, found))
-        return FALSE;
-    if (*found != size)
-        SetLastError(kRefusedSize);
-    return *found == size;
 }

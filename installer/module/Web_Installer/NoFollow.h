@@ -5,10 +5,10 @@
 #include "PathText.h"
 
 // Opening file-system objects without going through a link, and the checks
-// on what was opened. The work folder lies in a folder its user can write
-// to, and is open to Everyone during the run; a link or junction planted at
-// one of its paths would otherwise redirect the program's writes, and the
-// grant to Everyone, to any folder the process can reach.
+// on what was opened. An earlier run's work folder was open to every local
+// account, and this run's is from the grant on; a link or junction planted
+// at one of its paths would otherwise redirect the program's deletions and
+// opens to any folder the process can reach.
 //
 // A path is trusted only through a handle opened on the object itself
 // (FILE_FLAG_OPEN_REPARSE_POINT) that shows no reparse point, and, where
@@ -19,6 +19,12 @@
 
 // `path` in UTF-16, refused (ERROR_NO_UNICODE_TRANSLATION) unless exact.
 BOOL WidenPath(const char* path, CWidePathText* wide);
+
+// How a folder is held: sharing is enforced only against handles with data
+// access, hence the listing right. Write access stays shared: moving a file
+// into a folder opens the folder for writing.
+const DWORD kFolderAccess = FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES | READ_CONTROL;
+const DWORD kFolderSharing = FILE_SHARE_READ | FILE_SHARE_WRITE;
 
 // Opens the object at `path` itself, a link as a link.
 HANDLE OpenItself(const WCHAR* path, DWORD access, DWORD share);
@@ -38,16 +44,6 @@ BOOL HasFinalPath(HANDLE handle, const WCHAR* expectedFinal, CFinalPath* finalPa
 // INVALID_HANDLE_VALUE on any failure.
 HANDLE OpenRealFolder(const WCHAR* path, const WCHAR* expectedFinal, CFinalPath* finalPath, DWORD extraAccess);
 
-// Opens the folder at `path` wherever links above or at it lead, held as
-// OpenRealFolder holds one, and gives its final path. INVALID_HANDLE_VALUE
-// unless it is a folder of a file system.
-HANDLE OpenResolvedFolder(const WCHAR* path, CFinalPath* finalPath);
-
 // TRUE when `file` is open on a regular file, not a link, whose final path
 // is `expectedFinal`. `size` receives its size.
 BOOL IsRegularFileAt(HANDLE file, const WCHAR* expectedFinal, ULONGLONG* size);
-
-// TRUE when `path` is a regular file, not a link, of exactly `size` bytes
-// (kRefusedSize otherwise), whose final path is `expectedFinal`. `found`
-// receives the size it has, once it is known to be such a file.
-BOOL IsIntactFile(const char* path, const WCHAR* expectedFinal, DWORD size, ULONGLONG* found);

@@ -7,8 +7,10 @@
 
 #include "Expansion.h"
 #include "File.h"
+#include "Handle.h"
 #include "NoFollow.h"
 #include "ProductNames.h"
+#include "Refusals.h"
 #include "Report.h"
 #include "TestSeam.h"
 
@@ -30,6 +32,22 @@ UINT CALLBACK CabinetFileCallback(PVOID context, UINT notification, UINT_PTR par
     default:
         return NO_ERROR;
     }
+}
+
+// TRUE when `path` is a regular file, not a link, of exactly `size` bytes
+// (kRefusedSize otherwise), whose final path is `expectedFinal`. `found`
+// receives the size it has, once it is known to be such a file.
+static BOOL IsIntactFile(const char* path, const WCHAR* expectedFinal, DWORD size, ULONGLONG* found)
+{
+    CWidePathText wide;
+    if (!WidenPath(path, &wide))
+        return FALSE;
+    CFileHandle file(OpenItself(wide, FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE));
+    if (!file.IsValid() || !IsRegularFileAt(file.Get(), expectedFinal, found))
+        return FALSE;
+    if (*found != size)
+        SetLastError(kRefusedSize);
+    return *found == size;
 }
 
 // Writes the embedded cabinet to `payload`, a new file in the work folder.

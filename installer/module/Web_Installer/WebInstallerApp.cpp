@@ -1,7 +1,7 @@
 #include "WebInstallerApp.h"
 
 #include "CleanupRegistration.h"
-#include "FolderAccess.h"
+#include "EveryoneGrant.h"
 #include "InstallerLaunch.h"
 #include "PayloadExtraction.h"
 #include "ProductNames.h"
