@@ -34,7 +34,8 @@
 // <member> is "installer" or "member" (InstData\setup.ini). Where nothing
 // stands at a link's path yet, the link is planted there. At the member
 // seams a move waits for the member it concerns, or the first one inside
-// its folder, and every move acts once.
+// its folder (a move on CDInst.cab acts at the first), and every move acts
+// once.
 
 namespace {
 
@@ -502,7 +503,8 @@ BOOL Attack(const char* point, const char* action, const char* path)
         !Fits(snprintf(subject, MAX_PATH, *move->subject ? "%s\\%s" : "%s%s", places.work, move->subject)))
         ExitProcess(3);
     static BOOL s_acted = FALSE;
-    if (s_acted || (strncmp(point, "member-", 7) == 0 && !IsAtOrBelow(path, subject)))
+    const BOOL concernsMembers = strcmp(move->subject, PAYLOAD_FILE_NAME) != 0;
+    if (s_acted || (strncmp(point, "member-", 7) == 0 && concernsMembers && !IsAtOrBelow(path, subject)))
         return TRUE;
     s_acted = TRUE;
     Outcome outcome = move->act(subject, places);
