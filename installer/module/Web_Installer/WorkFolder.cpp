@@ -119,10 +119,10 @@ static BOOL SetLeftoverAside(const CChildPath& work, const CHeldFolder& temp)
 
     LARGE_INTEGER now;
     QueryPerformanceCounter(&now);
-    char name[64];
+    char name[64] = {0};
     CPathText aside;
     CWidePathText asideWide;
-    snprintf(name, sizeof(name), "%s.%08lX%08lX", PRODUCT_GUID, GetCurrentProcessId(), now.LowPart);
+    _snprintf(name, sizeof(name) - 1, "%s.%08lX%08lX", PRODUCT_GUID, GetCurrentProcessId(), now.LowPart);
     if (!JoinPath(&aside, temp.Path(), name) || !WidenPath(aside, &asideWide) ||
         !RenameHeld(leftover.Get(), asideWide)) {
         Report(GetLastError(), "emptied work folder \"%s\" cannot be moved aside", work.Path());
