@@ -9,7 +9,11 @@ the tests import them from here; the build and the shell scripts ask it:
 """
 import os
 import sys
-import tomllib
+
+try:
+    import tomllib
+except ImportError:
+    sys.exit(f"product_names: {sys.executable} is Python {sys.version.split()[0]}; reading the names takes 3.11 or later")
 
 TABLE = os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(__file__))),
                      "installer", "module", "Web_Installer", "product_names.toml")
