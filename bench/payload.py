@@ -15,9 +15,12 @@ cut from a pool of their kind, at a place that their seed chooses.
 import hashlib
 import os
 import random
+import sys
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(__file__))), "tools"))
+from product_names import INSTALLER  # noqa: E402
 
 SEED = "web-installer-bench-1"
-INSTALLER = "QVLM_Management_Inst.exe"
 
 # Kinds: "packed" (already compressed), "code" (exe-like), "text".
 # Sizes in KiB at full scale. File names start in upper case and folder names

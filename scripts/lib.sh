@@ -2,6 +2,12 @@
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 product_tree=$root/build
 
+# One of the product's names from their table, e.g. product_name GUID
+# (tools/product_names.py).
+product_name() {
+    /usr/bin/python3 "$root/tools/product_names.py" get "$1"
+}
+
 # Wine runs 32-bit Windows code only where the kernel runs 32-bit processes.
 # Where it cannot, the 32-bit programs run under 32-bit Wine in an emulated
 # guest (tests/guest). The kernel is asked with the smallest i386 ELF

@@ -4,14 +4,23 @@ tools."""
 import struct
 
 SIGNATURE = b"MSCF"
+VERSION = (1, 3)
 PREV_CABINET = 0x1
 NEXT_CABINET = 0x2
 RESERVE_PRESENT = 0x4
+ATTR_ARCHIVE = 0x20
 NAME_IS_UTF = 0x80
+# The most bytes a data block expands to.
+BLOCK_SIZE = 0x8000
+# LZX with a window of 2^15 bytes.
+COMPRESSION_LZX = 0x0F03
 # Folder indexes a member takes when its data spans into another cabinet.
-CONTINUED = {0xFFFD: "continued from the previous cabinet",
-             0xFFFE: "continued in the next cabinet",
-             0xFFFF: "continued from the previous and in the next cabinet"}
+CONTINUED_FROM_PREV = 0xFFFD
+CONTINUED_TO_NEXT = 0xFFFE
+CONTINUED_PREV_AND_NEXT = 0xFFFF
+CONTINUED = {CONTINUED_FROM_PREV: "continued from the previous cabinet",
+             CONTINUED_TO_NEXT: "continued in the next cabinet",
+             CONTINUED_PREV_AND_NEXT: "continued from the previous and in the next cabinet"}
 
 HEADER = struct.Struct("<4sIIIIIBBHHHHH")
 FOLDER = struct.Struct("<IHH")

@@ -32,15 +32,15 @@ from xml.etree import ElementTree
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import cabfile  # noqa: E402
 import installer_digest  # noqa: E402
+import product_names  # noqa: E402
 
-INSTALLER = installer_digest.INSTALLER
-WORK_FOLDER = "{5B7A2E91-C4D0-4F6B-8E13-A9D27C60F4B8}"
+INSTALLER = product_names.INSTALLER
+WORK_FOLDER = product_names.GUID
 MAX_TARGET = 259
 # The temporary folder of a user whose name has 20 characters.
 DEFAULT_TEMP_FOLDER = "C:\\Users\\" + "U" * 20 + "\\AppData\\Local\\Temp\\"
 # Margins below this are reported as a warning: a longer user name breaks it.
 SMALL_MARGIN = 16
-BLOCK_LIMIT = 32768
 FORBIDDEN = set('<>"|?*')
 # Names Windows maps to devices, with any extension. The superscript digits
 # count as port numbers too, where the code page has them.
@@ -76,9 +76,8 @@ class Report:
 
 
 def codec_for(code_page):
-    name = "utf-8" if code_page == 65001 else f"cp{code_page}"
     try:
-        return codecs.lookup(name).name
+        return codecs.lookup(product_names.codec_for(code_page)).name
     except LookupError:
         sys.exit(f"check_payload: code page {code_page} is not known")
 
@@ -146,8 +145,8 @@ def name_fault(name):
 
 
 def check_structure(cabinet, size, report):
-    if cabinet.version != (1, 3):
-        report.fault("cabinet format", "format version %d.%d, expected 1.3" % cabinet.version)
+    if cabinet.version != cabfile.VERSION:
+        report.fault("cabinet format", "format version %d.%d, expected %d.%d" % (cabinet.version + cabfile.VERSION))
     if cabinet.declared_size != size:
         report.fault("readable to the end",
                      f"header declares {cabinet.declared_size} bytes, the file has {size}")
@@ -173,9 +172,9 @@ def check_blocks(cabinet, report):
             if block.checksum == 0:
                 report.fault("data checksum", f"{where} carries no checksum; "
                              "the system would expand a corrupted block silently")
-            if block.uncompressed > BLOCK_LIMIT or block.uncompressed == 0:
+            if block.uncompressed > cabfile.BLOCK_SIZE or block.uncompressed == 0:
                 report.fault("readable to the end",
-                             f"{where} declares {block.uncompressed} expanded bytes (1 to {BLOCK_LIMIT})")
+                             f"{where} declares {block.uncompressed} expanded bytes (1 to {cabfile.BLOCK_SIZE})")
             elif folder.compression & 0xF == 0 and block.size != block.uncompressed:
                 report.fault("readable to the end", f"{where} is stored but declares "
                              f"{block.size} bytes in and {block.uncompressed} out")
@@ -357,7 +356,8 @@ def check(path, code_page, temp_length):
 def main():
     parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("cabinet")
-    parser.add_argument("--code-page", type=int, default=932, help="ANSI code page of the target Windows")
+    parser.add_argument("--code-page", type=int, default=product_names.DEFAULT_CODE_PAGE,
+                        help="ANSI code page of the target Windows")
     parser.add_argument("--temp-folder-length", type=int, default=len(DEFAULT_TEMP_FOLDER),
                         help="bytes of the temporary folder path, trailing backslash included "
                              f"(default {len(DEFAULT_TEMP_FOLDER)}: {DEFAULT_TEMP_FOLDER})")

@@ -4,9 +4,11 @@ compression type a cabinet may use), and their SHA-256."""
 import hashlib
 import os
 import subprocess
+import sys
 import tempfile
 
-INSTALLER = "QVLM_Management_Inst.exe"
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from product_names import INSTALLER  # noqa: E402
 
 
 def installer_bytes(cabinet):

@@ -15,8 +15,9 @@ import tempfile
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import cabfile  # noqa: E402
+import product_names  # noqa: E402
+from product_names import INSTALLER  # noqa: E402
 
-INSTALLER = "QVLM_Management_Inst.exe"
 # 2020-01-01 00:00:00 UTC unless the build says otherwise.
 DEFAULT_EPOCH = 1577836800
 
@@ -33,7 +34,7 @@ def collect(folder):
 
 def in_code_page(cabinet_bytes, code_page):
     cabinet = cabfile.read(cabinet_bytes)
-    codec = "utf-8" if code_page == 65001 else f"cp{code_page}"
+    codec = product_names.codec_for(code_page)
     renames = {}
     for index, member in enumerate(cabinet.members):
         if not member.attribs & cabfile.NAME_IS_UTF:
@@ -52,7 +53,8 @@ def main():
     parser.add_argument("folder", help="folder whose whole tree becomes the cabinet")
     parser.add_argument("--installer", help="file to place at the root as " + INSTALLER)
     parser.add_argument("--out", required=True, help="cabinet to write")
-    parser.add_argument("--code-page", type=int, default=932, help="ANSI code page of the target Windows")
+    parser.add_argument("--code-page", type=int, default=product_names.DEFAULT_CODE_PAGE,
+                        help="ANSI code page of the target Windows")
     args = parser.parse_args()
 
     epoch = int(os.environ.get("SOURCE_DATE_EPOCH", DEFAULT_EPOCH))

@@ -11,7 +11,9 @@
 #include <stdio.h>
 #include <wchar.h>
 
-static const char kRunOnce[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\RunOnce";
+#include "ProductNames.h"
+
+static const char kRunOnce[] = RUNONCE_KEY;
 static const wchar_t kVolatileParent[] = L"Software\\RunOnceBlocked";
 
 static int Logon()

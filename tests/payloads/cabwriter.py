@@ -6,20 +6,17 @@ Data is stored uncompressed (compression type 0) in one folder, in blocks of
 at most 32 KiB, each with its checksum; or, up to 32 KiB, as one LZX frame
 made of one uncompressed LZX block. Names are written as they are given,
 without the UTF-8 name attribute, so the reader sees the raw bytes."""
+import os
 import struct
+import sys
 
-BLOCK_SIZE = 0x8000
-FLAG_PREV_CABINET = 0x0001
-FLAG_NEXT_CABINET = 0x0002
-CONTINUED_FROM_PREV = 0xFFFD
-CONTINUED_TO_NEXT = 0xFFFE
-ATTR_ARCHIVE = 0x20
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tools"))
+from cabfile import (ATTR_ARCHIVE, BLOCK_SIZE, COMPRESSION_LZX, CONTINUED_FROM_PREV, CONTINUED_TO_NEXT,  # noqa: E402
+                     DATA, FILE, FOLDER, HEADER, NEXT_CABINET, PREV_CABINET, SIGNATURE, VERSION)
+
 # 2020-01-01 00:00:00 as a DOS date and time.
 DOS_DATE = ((2020 - 1980) << 9) | (1 << 5) | 1
 DOS_TIME = 0
-
-HEADER_SIZE = 36
-FOLDER_SIZE = 8
 
 
 def checksum(data, seed=0):
@@ -51,10 +48,6 @@ class Member:
 
 def _blocks(data):
     return [data[i:i + BLOCK_SIZE] for i in range(0, len(data), BLOCK_SIZE)] or [b""]
-
-
-# LZX with a window of 2^15 bytes.
-COMPRESSION_LZX = 0x0F03
 
 
 def lzx_block(data):
@@ -89,7 +82,7 @@ def build(members, *, set_id=0x1234, index=0, previous=None, following=None, fir
         blocks = [lzx_block(b"".join(m.data for m in members))]
     if blocks is None:
         blocks = [(b, len(b)) for b in _blocks(b"".join(m.data for m in members))]
-    flags = (FLAG_PREV_CABINET if previous else 0) | (FLAG_NEXT_CABINET if following else 0)
+    flags = (PREV_CABINET if previous else 0) | (NEXT_CABINET if following else 0)
     links = b""
     for pair in (previous, following):
         if pair:
@@ -103,11 +96,11 @@ def build(members, *, set_id=0x1234, index=0, previous=None, following=None, fir
             folder = CONTINUED_FROM_PREV
         elif i >= len(members) - continued_to_next:
             folder = CONTINUED_TO_NEXT
-        files += struct.pack("<IIHHHH", len(m.data), offset, folder, DOS_DATE, DOS_TIME, ATTR_ARCHIVE)
+        files += FILE.pack(len(m.data), offset, folder, DOS_DATE, DOS_TIME, ATTR_ARCHIVE)
         files += m.name + b"\0"
         offset += len(m.data)
 
-    files_offset = HEADER_SIZE + len(links) + FOLDER_SIZE
+    files_offset = HEADER.size + len(links) + FOLDER.size
     data_offset = files_offset + len(files)
     data = b""
     for i, (payload, size) in enumerate(blocks):
@@ -117,12 +110,12 @@ def build(members, *, set_id=0x1234, index=0, previous=None, following=None, fir
         if flip_data_byte and flip_data_byte[0] == i:
             at = flip_data_byte[1]
             payload = payload[:at] + bytes([payload[at] ^ 0xFF]) + payload[at + 1:]
-        data += struct.pack("<IHH", csum, len(payload), size) + payload
+        data += DATA.pack(csum, len(payload), size) + payload
 
     total = data_offset + len(data)
-    header = struct.pack("<4sIIIIIBBHHHHH", b"MSCF", 0, total, 0, files_offset, 0, 3, 1,
+    header = HEADER.pack(SIGNATURE, 0, total, 0, files_offset, 0, VERSION[1], VERSION[0],
                          1, len(members), flags, set_id, index)
-    folder = struct.pack("<IHH", data_offset, len(blocks), COMPRESSION_LZX if lzx else 0)
+    folder = FOLDER.pack(data_offset, len(blocks), COMPRESSION_LZX if lzx else 0)
     return header + links + folder + files + data
 
 

@@ -15,8 +15,8 @@ sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."
 import cabwriter  # noqa: E402
 from cabwriter import Member  # noqa: E402
 from cabfile import read as read_cabinet  # noqa: E402
+from product_names import INSTALLER, PAYLOAD_FILE  # noqa: E402
 
-INSTALLER = "QVLM_Management_Inst.exe"
 
 
 def content(name, size=None):
@@ -175,7 +175,7 @@ def flip_inside_big(context, data):
 
 def next_cabinet_set(context):
     """(first, second) cabinets of a set; the big member spans the two."""
-    return cabwriter.build_set(with_big(context), split_block=3, names=(b"CDInst.cab", b"CDInst2.cab"))
+    return cabwriter.build_set(with_big(context), split_block=3, names=(PAYLOAD_FILE.encode(), b"CDInst2.cab"))
 
 
 def _unsafe(name):

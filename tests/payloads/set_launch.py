@@ -11,8 +11,8 @@ import tempfile
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tools"))
 import installer_digest  # noqa: E402
+from product_names import INSTALLER  # noqa: E402
 
-INSTALLER = "QVLM_Management_Inst.exe"
 DATA = {
     "readme.txt": b"expanded beside the installer\r\n",
     os.path.join("data", "setup.ini"): b"[setup]\r\nlanguage=en\r\n",

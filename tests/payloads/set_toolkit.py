@@ -2,11 +2,13 @@
 styles of Common-Controls 6, and the data member it copies from its folder."""
 import os
 import subprocess
+import sys
 import tempfile
 
 import nsis_installer
 
-INSTALLER = "QVLM_Management_Inst.exe"
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tools"))
+from product_names import INSTALLER  # noqa: E402
 
 
 def pack_toolkit(path):

@@ -5,12 +5,13 @@
 #include <string>
 
 #include "CleanupRegistration.h"
+#include "ProductNames.h"
 
 namespace {
 
-const char kFolder[] = "C:\\users\\someone\\Temp\\{5B7A2E91-C4D0-4F6B-8E13-A9D27C60F4B8}";
+const char kFolder[] = "C:\\users\\someone\\Temp\\" PRODUCT_GUID;
 const char kSpacedFolder[] =
-    "C:\\Documents and Settings\\A User\\Local Settings\\Temp\\{5B7A2E91-C4D0-4F6B-8E13-A9D27C60F4B8}";
+    "C:\\Documents and Settings\\A User\\Local Settings\\Temp\\" PRODUCT_GUID;
 
 TEST(CleanupCommand, DeltreeOnlyForWindows9x)
 {

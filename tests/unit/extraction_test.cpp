@@ -12,6 +12,7 @@
 #include "HeldFolder.h"
 #include "InstallerLaunch.h"
 #include "PayloadExtraction.h"
+#include "ProductNames.h"
 #include "Refusals.h"
 #include "member_names.h"
 #include "temp_folder.h"
@@ -242,10 +243,10 @@ TEST_F(PathEntryPointTest, WorkFolderGivenByPathIsHeldAsARealFolderFirst)
     EXPECT_FALSE(ExtractPayload(GetModuleHandleA(NULL), (base_ + "file").c_str()));
     EXPECT_FALSE(ExtractPayload(GetModuleHandleA(NULL), (base_ + "missing").c_str()));
     Put("work", -1);
-    Put("work\\QVLM_Management_Inst.exe", 10);
+    Put("work\\" INSTALLER_FILE_NAME, 10);
     LaunchInstaller((base_ + "work").c_str());
-    EXPECT_FALSE(Exists("work\\CDInst.cab"));
-    EXPECT_TRUE(Exists("work\\QVLM_Management_Inst.exe"));
+    EXPECT_FALSE(Exists("work\\" PAYLOAD_FILE_NAME));
+    EXPECT_TRUE(Exists("work\\" INSTALLER_FILE_NAME));
 }
 
 TEST_F(CabinetFileCallbackTest, OtherNotifications)

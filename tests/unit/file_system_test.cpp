@@ -10,6 +10,7 @@
 #include "Leftovers.h"
 #include "Refusals.h"
 #include "PathText.h"
+#include "ProductNames.h"
 #include "TestSeam.h"
 #include "temp_folder.h"
 
@@ -100,7 +101,7 @@ TEST_F(LeftoverTest, EarlierRunIsRemovedDepthFirstOrTheRunRefused)
     Put("stale", -1);
     Put("stale\\deep", -1);
     Put("stale\\deep\\old.txt", 5, FILE_ATTRIBUTE_READONLY);
-    Put("CDInst.cab", 100);
+    Put(PAYLOAD_FILE_NAME, 100);
     // Names no ANSI code page spells whole: 1252 lacks the kanji, 932 the
     // accented letter.
     const std::wstring wideBase(base_.begin(), base_.end());
@@ -112,7 +113,7 @@ TEST_F(LeftoverTest, EarlierRunIsRemovedDepthFirstOrTheRunRefused)
         CloseHandle(file);
     }
     EXPECT_TRUE(empty());
-    for (const char* name : {"extra.dll", "stale", "CDInst.cab"})
+    for (const char* name : {"extra.dll", "stale", PAYLOAD_FILE_NAME})
         EXPECT_FALSE(Exists(name)) << name;
     EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesW((wideBase + unspellable).c_str()));
     EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesW((wideBase + unspellable + L".txt").c_str()));
@@ -128,11 +129,11 @@ TEST_F(LeftoverTest, EarlierRunIsRemovedDepthFirstOrTheRunRefused)
     CloseHandle(holder);
 
     // What appears where the payload is then created is never written over.
-    Put("CDInst.cab", 7);
+    Put(PAYLOAD_FILE_NAME, 7);
     CFile payload;
-    EXPECT_FALSE(payload.Create((base_ + "CDInst.cab").c_str()));
+    EXPECT_FALSE(payload.Create((base_ + PAYLOAD_FILE_NAME).c_str()));
     WIN32_FILE_ATTRIBUTE_DATA data;
-    ASSERT_TRUE(GetFileAttributesExA((base_ + "CDInst.cab").c_str(), GetFileExInfoStandard, &data));
+    ASSERT_TRUE(GetFileAttributesExA((base_ + PAYLOAD_FILE_NAME).c_str(), GetFileExInfoStandard, &data));
     EXPECT_EQ(7u, data.nFileSizeLow);
 }
 

@@ -8,6 +8,7 @@
 
 #include "File.h"
 #include "Handle.h"
+#include "ProductNames.h"
 #include "TestSeam.h"
 #include "temp_folder.h"
 
@@ -36,7 +37,7 @@ TEST_F(PayloadFileTest, WrittenInPiecesOfAtMostTheCap)
     for (size_t i = 0; i < data.size(); ++i)
         data[i] = static_cast<char>((i * 131 + i / 4093) % 251);
     for (const Row& row : rows) {
-        const std::string path = base_ + "CDInst.cab";
+        const std::string path = base_ + PAYLOAD_FILE_NAME;
         DeleteFileA(path.c_str());
         ASSERT_TRUE(SetEnvironmentVariableA("WEB_INSTALLER_TEST_SEAM", (std::string("write-piece:") + row.cap).c_str()));
         LONG before = TestSeamPieces();

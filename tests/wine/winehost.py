@@ -5,18 +5,17 @@ import pwd
 import re
 import shutil
 import subprocess
+import sys
 import time
 import unittest
 import uuid
 
-GUID = "{5B7A2E91-C4D0-4F6B-8E13-A9D27C60F4B8}"
-MUTEX_LOCAL = "ZEMRA_WEB_Installer" + GUID
-MUTEX_GLOBAL = "Global\\" + MUTEX_LOCAL
-RUNONCE_SUBKEY = r"SOFTWARE\Microsoft\Windows\CurrentVersion\RunOnce"
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__)))), "tools"))
+from product_names import (CLEANUP_COMMAND_9X, CLEANUP_COMMAND_NT, CLEANUP_VALUE, DIGEST_RESOURCE,  # noqa: E402,F401
+                           GUID, INSTALLER, MUTEX_GLOBAL, MUTEX_LOCAL, PAYLOAD_FILE, PAYLOAD_LANGUAGE,
+                           PAYLOAD_RESOURCE, RESOURCE_TYPE, RUNONCE_SUBKEY)
+
 RUNONCE_KEY = "HKCU\\" + RUNONCE_SUBKEY
-CLEANUP_VALUE = "QVLMSetupImgDelete"
-INSTALLER = "QVLM_Management_Inst.exe"
-PAYLOAD_FILE = "CDInst.cab"
 DEMO_MARKER = "installer-ran.txt"
 TEST_USER = "webinst-test"
 

@@ -2,12 +2,13 @@
 
 #include <string.h>
 
+#include "ProductNames.h"
 #include "Report.h"
 
-static const char kRunOnceKey[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\RunOnce";
-static const char kCleanupValueName[] = "QVLMSetupImgDelete";
-static const char kCleanupCommand9x[] = "command /C deltree /Y \"%s\"";
-static const char kCleanupCommandNT[] = "cmd /Q /C rd /S /Q \"%s\"";
+static const char kRunOnceKey[] = RUNONCE_KEY;
+static const char kCleanupValueName[] = CLEANUP_VALUE_NAME;
+static const char kCleanupCommand9x[] = CLEANUP_COMMAND_9X;
+static const char kCleanupCommandNT[] = CLEANUP_COMMAND_NT;
 
 CRegistryWriter::CRegistryWriter(HKEY root, const char* subKey)
     : m_root(root), m_subKey(subKey)
