@@ -6,11 +6,9 @@ import hashlib
 import os
 import shutil
 import subprocess
-import sys
 import tempfile
 
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tools"))
-import installer_digest  # noqa: E402
+import installer_digest
 
 INSTALLER = "QVLM_Management_Inst.exe"
 DATA = {
