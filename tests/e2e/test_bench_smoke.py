@@ -8,9 +8,9 @@ import sys
 import tempfile
 import unittest
 
+import payload
+
 SOURCE_DIR = os.environ["SOURCE_DIR"]
-sys.path.insert(0, os.path.join(SOURCE_DIR, "bench"))
-import payload  # noqa: E402
 
 
 def digest_tree(folder):

@@ -3,11 +3,9 @@ stored, on which host, and that running it at the next logon removes the
 work folder."""
 import os
 import stat
-import sys
 import unittest
 
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "wine"))
-from winehost import CLEANUP_VALUE, GUID, RUNONCE_KEY, RUNONCE_SUBKEY, PrefixTest, helper  # noqa: E402
+from winehost import CLEANUP_VALUE, GUID, RUNONCE_KEY, RUNONCE_SUBKEY, PrefixTest, helper
 
 REG_SZ = 1
 

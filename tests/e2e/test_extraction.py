@@ -6,20 +6,11 @@ import os
 import shutil
 import stat
 import subprocess
-import sys
 import unittest
 
-HERE = os.path.dirname(os.path.abspath(__file__))
-sys.path.insert(0, os.path.join(HERE, "..", "wine"))
-sys.path.insert(0, os.path.join(HERE, "..", "payloads"))
-import set_extraction as cabs  # noqa: E402
-from winehost import (DEMO_MARKER, GUID, INSTALLER, PAYLOAD_FILE, Prefix, assert_stopped, bootstrapper, env,  # noqa: E402
-                      helper, tree, unprivileged_user, wait_for)
-
-
-def read(path):
-    with open(path, "rb") as f:
-        return f.read()
+import set_extraction as cabs
+from winehost import (DEMO_MARKER, GUID, INSTALLER, PAYLOAD_FILE, PrefixTest, assert_stopped, bootstrapper, env,
+                      helper, read, tree, unprivileged_user, wait_for)
 
 
 class DemoContext:
@@ -43,18 +34,7 @@ def folders_of(paths):
     return found
 
 
-class ExpansionTest(unittest.TestCase):
-    locale = None
-    user = None
-
-    @classmethod
-    def setUpClass(cls):
-        cls.prefix = Prefix(cls.__name__, locale=cls.locale, user=cls.user)
-
-    @classmethod
-    def tearDownClass(cls):
-        cls.prefix.close()
-
+class ExpansionTest(PrefixTest):
     def outside_work_folder(self):
         """Every path on drive C: except those in the work folder."""
         drive = os.path.join(self.prefix.path, "drive_c")
@@ -137,11 +117,8 @@ class GoodPayloads(ExpansionTest):
         for seam, line in (("volume:unregistered", None),
                            ("volume:no-acls", "is on a volume that stores no security; its owner is not checked")):
             with self.subTest(seam):
-                self.prefix.env["WEB_INSTALLER_TEST_SEAM"] = seam
-                try:
+                with self.prefix.setting(WEB_INSTALLER_TEST_SEAM=seam):
                     found = self.expand("seams")
-                finally:
-                    del self.prefix.env["WEB_INSTALLER_TEST_SEAM"]
                 self.assertIn(DEMO_MARKER, found, self.result.reports)
                 self.assert_expanded(demo_files(), found, env("WEB_INSTALLER_PAYLOAD_CAB"))
                 said = [report for report in self.result.reports if line and line in report]
@@ -217,11 +194,8 @@ class Reruns(ExpansionTest):
                                            "WebInstallerTestSeam.emptying", str(ms))
                 try:
                     self.assertTrue(wait_for(lambda: "holding" in self.prefix.output_so_far(holder)))
-                    self.prefix.env["WEB_INSTALLER_TEST_SEAM"] = "emptying:signal;pending:access-denied"
-                    try:
+                    with self.prefix.setting(WEB_INSTALLER_TEST_SEAM="emptying:signal;pending:access-denied"):
                         found = self.rerun("seams")
-                    finally:
-                        del self.prefix.env["WEB_INSTALLER_TEST_SEAM"]
                     self.assertIn("released", self.prefix.finish(holder).output)
                 finally:
                     holder.kill()
@@ -306,14 +280,9 @@ class Reruns(ExpansionTest):
             self.assertEqual(before, state())
 
 
+@unittest.skipUnless(os.geteuid() == 0, "only root can run a test as another user")
 class UnprivilegedUser(ExpansionTest):
     user = unprivileged_user()
-
-    @classmethod
-    def setUpClass(cls):
-        if cls.user is None:
-            raise unittest.SkipTest("only root can run a test as another user")
-        super().setUpClass()
 
     def test_read_only_leftover_is_replaced(self):
         self.expand()
@@ -390,11 +359,8 @@ class BadPayloads(ExpansionTest):
                 ("payload-creating:plant", b"planted before the write", 'CDInst.cab" cannot be created: error 80 ('),
                 ("payload-written:append", None, 'CDInst.cab" is not as written: error 0x20000007 (')):
             with self.subTest(seam):
-                self.prefix.env["WEB_INSTALLER_TEST_SEAM"] = seam
-                try:
+                with self.prefix.setting(WEB_INSTALLER_TEST_SEAM=seam):
                     self.assertEqual([PAYLOAD_FILE], self.expand("seams"))
-                finally:
-                    del self.prefix.env["WEB_INSTALLER_TEST_SEAM"]
                 self.assert_stopped(reason)
                 if planted:
                     self.assertEqual(planted, read(os.path.join(self.prefix.work_folder, PAYLOAD_FILE)))
@@ -414,11 +380,8 @@ class BadPayloads(ExpansionTest):
                 ("final-path:InstData", 'member "InstData\\Common\\Redist\\redist.inf" not expanded: ' + elsewhere),
                 (f"final-path:{INSTALLER}", f'{INSTALLER}" not launched: ' + elsewhere)):
             with self.subTest(seam):
-                self.prefix.env["WEB_INSTALLER_TEST_SEAM"] = seam
-                try:
+                with self.prefix.setting(WEB_INSTALLER_TEST_SEAM=seam):
                     found = self.expand("seams", before_run=lambda work: os.chmod(work, 0o700))
-                finally:
-                    del self.prefix.env["WEB_INSTALLER_TEST_SEAM"]
                 self.assertNotIn(DEMO_MARKER, found)
                 self.assert_stopped(reason)
                 if reason.startswith(work_refused) and os.path.isdir(self.prefix.work_folder):

@@ -24,11 +24,9 @@ import os
 import re
 import stat
 import subprocess
-import sys
 import unittest
 
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "wine"))
-from winehost import DEMO_MARKER, GUID, QUIET_DEBUG, Prefix, bootstrapper, env  # noqa: E402
+from winehost import DEMO_MARKER, GUID, PrefixTest, bootstrapper, env
 
 # Security changes by name: none may be made.
 BY_NAME = ("GetFileSecurityA", "GetFileSecurityW", "SetFileSecurityA", "SetFileSecurityW", "SetNamedSecurityInfoA",
@@ -61,10 +59,9 @@ def tree_below(folder):
             yield os.path.join(base, name)
 
 
-class FolderAccess(unittest.TestCase):
+class FolderAccess(PrefixTest):
     def setUp(self):
-        self.prefix = Prefix(self.id().rsplit(".", 1)[-1])
-        self.addCleanup(self.prefix.close)
+        super().setUp()
         result = self.prefix.reg("add", r"HKCU\Software\Wine\Debug", "/v", "RelayInclude", "/d", ";".join(TRACED),
                                  "/f")
         self.assertEqual(0, result.returncode, result.output)
@@ -74,11 +71,8 @@ class FolderAccess(unittest.TestCase):
         thread makes outside other traced calls (not the shell's own, nor the
         cabinet callback's), as (function, first argument, return value); the
         first argument is the string or, for other types, its hex digits."""
-        self.prefix.env["WINEDEBUG"] = "+relay,warn+debugstr"
-        try:
+        with self.prefix.setting(WINEDEBUG="+relay,warn+debugstr"):
             result = self.prefix.run(bootstrapper(variant))
-        finally:
-            self.prefix.env["WINEDEBUG"] = QUIET_DEBUG
         self.last_output = result.output
         self.assertEqual(0, result.returncode)
         # The launched installer's trace shares the output.
@@ -138,11 +132,8 @@ class FolderAccess(unittest.TestCase):
         # new one (held open here, the old one keeps its inode number).
         first = os.open(self.prefix.work_folder, os.O_RDONLY)
         self.addCleanup(os.close, first)
-        self.prefix.env["WEB_INSTALLER_TEST_SEAM"] = "*:dacl"
-        try:
+        with self.prefix.setting(WEB_INSTALLER_TEST_SEAM="*:dacl"):
             result = self.prefix.run(bootstrapper("seams"))
-        finally:
-            del self.prefix.env["WEB_INSTALLER_TEST_SEAM"]
         self.assertEqual(0, os.fstat(first).st_nlink, "the earlier folder is deleted")
         self.assertNotEqual(os.fstat(first).st_ino, os.stat(self.prefix.work_folder).st_ino)
         self.assertEqual([], [n for n in os.listdir(self.prefix.temp_dir) if n.startswith(GUID + ".")])
@@ -174,11 +165,8 @@ class FolderAccess(unittest.TestCase):
         result = self.prefix.reg("add", r"HKCU\Software\Wine\Debug", "/v", "RelayInclude", "/d",
                                  "kernel32.WideCharToMultiByte", "/f")
         self.assertEqual(0, result.returncode, result.output)
-        self.prefix.env["WINEDEBUG"] = "+relay"
-        try:
+        with self.prefix.setting(WINEDEBUG="+relay"):
             result = self.prefix.run(env("UNIT_TESTS"), "--gtest_filter=CodePages.*", timeout=300)
-        finally:
-            self.prefix.env["WINEDEBUG"] = QUIET_DEBUG
         self.assertEqual(0, result.returncode, result.output[-2000:])
         # (code page, flags, used-default pointer is NULL)
         calls = [(int(c.group(1), 16), int(c.group(2), 16), c.group(8) == "00000000")

@@ -4,15 +4,12 @@ copies started meanwhile stop without touching anything."""
 import os
 import re
 import subprocess
-import sys
 import time
 import unittest
 
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "wine"))
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "payloads"))
-import nsis_installer as nsis  # noqa: E402
-from winehost import (CLEANUP_VALUE, CONFIG, DEMO_MARKER, INSTALLER, MUTEX_GLOBAL, PAYLOAD_FILE,  # noqa: E402
-                      RUNONCE_SUBKEY, PrefixTest, assert_stopped, bootstrapper, helper, tree, wait_for)
+import nsis_installer as nsis
+from winehost import (CLEANUP_VALUE, CONFIG, DEMO_MARKER, INSTALLER, MUTEX_GLOBAL, PAYLOAD_FILE,
+                      RUNONCE_SUBKEY, PrefixTest, assert_stopped, bootstrapper, helper, read, tree, wait_for)
 
 # Written by the stand-in installers (tests/helpers/launch_*_gui.cpp).
 LOG = "launch-log.txt"
@@ -165,8 +162,7 @@ class Launch(PrefixTest):
         program_files = "Program Files (x86)" if CONFIG == "wow64" else "Program Files"
         installed = os.path.join(self.prefix.path, "drive_c", program_files, nsis.PRODUCT)
         for name, content in nsis.INSTALLED_FILES.items():
-            with open(os.path.join(installed, name), "rb") as f:
-                self.assertEqual(content, f.read(), name)
+            self.assertEqual(content, read(os.path.join(installed, name)), name)
         key = "HKLM\\" + nsis.UNINSTALL_KEY
         view32 = self.prefix.reg("query", key, "/v", "DisplayName", "/reg:32")
         self.assertEqual(0, view32.returncode, view32.output)

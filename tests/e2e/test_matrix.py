@@ -15,11 +15,9 @@ import re
 import shutil
 import stat
 import subprocess
-import sys
 import unittest
 
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "wine"))
-from winehost import DEMO_MARKER, GUID, INSTALLER, Prefix, bootstrapper, env  # noqa: E402
+from winehost import DEMO_MARKER, GUID, INSTALLER, Prefix, bootstrapper, env, read
 
 # The seams, in the order a run passes them.
 POINTS = ("temp-held", "emptying", "emptied", "work-held", "payload-creating", "payload-created", "payload-written",
@@ -115,11 +113,6 @@ def chosen_cells(setting):
     if unknown:
         raise ValueError(f"MATRIX_CELLS names no such cell: {', '.join(unknown)}")
     return cells
-
-
-def read(path):
-    with open(path, "rb") as f:
-        return f.read()
 
 
 def digest(path):

@@ -1,14 +1,11 @@
 """The shipped 32-bit executable, read as a file: header, imports, resources."""
 import os
-import sys
 import unittest
 
 import pefile
 
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tools"))
-from support import SOURCE_DIR, read_pe, resources  # noqa: E402
-sys.path.insert(0, os.path.join(SOURCE_DIR, "tools"))
-import installer_digest  # noqa: E402
+import installer_digest
+from support import read_pe, resources
 
 PRODUCT_EXE = os.environ["PRODUCT_EXE"]
 PRODUCT_PAYLOAD = os.environ["PRODUCT_PAYLOAD"]

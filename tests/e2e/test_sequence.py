@@ -3,12 +3,10 @@ work folder handling, and exit code 0 on every road."""
 import contextlib
 import os
 import shutil
-import sys
 import unittest
 
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "wine"))
-from winehost import (DEMO_MARKER, GUID, INSTALLER, MUTEX_GLOBAL, MUTEX_LOCAL, PAYLOAD_FILE, PrefixTest,  # noqa: E402
-                      assert_stopped, helper, tree, wait_for)
+from winehost import (DEMO_MARKER, GUID, INSTALLER, MUTEX_GLOBAL, MUTEX_LOCAL, PAYLOAD_FILE, PrefixTest,
+                      assert_stopped, helper, read, tree, wait_for)
 
 
 class Sequence(PrefixTest):
@@ -108,8 +106,7 @@ class Sequence(PrefixTest):
         with open(self.prefix.work_folder, "wb") as f:
             f.write(b"not a folder")
         assert_stopped(self, self.run_bootstrapper(), "refused; stopped before the grant: error 0x20000002 (not a folder)")
-        with open(self.prefix.work_folder, "rb") as f:
-            self.assertEqual(b"not a folder", f.read())
+        self.assertEqual(b"not a folder", read(self.prefix.work_folder))
         # Registration comes before the folder, so the value is there.
         self.assertIsNotNone(self.prefix.cleanup_command())
 

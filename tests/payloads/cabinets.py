@@ -16,10 +16,9 @@ import importlib.util
 import os
 import sys
 
+import installer_digest
+
 HERE = os.path.dirname(os.path.abspath(__file__))
-sys.path.insert(0, HERE)
-sys.path.insert(0, os.path.join(HERE, "..", "..", "tools"))
-import installer_digest  # noqa: E402
 
 # Embedded where a cabinet has no installer to extract: no file has it.
 NO_INSTALLER = bytes(32)

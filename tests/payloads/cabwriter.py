@@ -8,10 +8,8 @@ made of one uncompressed LZX block. Names are written as they are given,
 without the UTF-8 name attribute, so the reader sees the raw bytes."""
 import os
 import struct
-import sys
 
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tools"))
-from cabfile import (ATTR_ARCHIVE, BLOCK_SIZE, COMPRESSION_LZX, CONTINUED_FROM_PREV, CONTINUED_TO_NEXT,  # noqa: E402
+from cabfile import (ATTR_ARCHIVE, BLOCK_SIZE, COMPRESSION_LZX, CONTINUED_FROM_PREV, CONTINUED_TO_NEXT,
                      DATA, FILE, FOLDER, HEADER, NEXT_CABINET, PREV_CABINET, SIGNATURE, VERSION)
 
 # 2020-01-01 00:00:00 as a DOS date and time.

@@ -7,16 +7,12 @@ import hashlib
 import os
 import re
 import subprocess
-import sys
 import tempfile
 
-sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tools"))
-import cabwriter  # noqa: E402
-from cabwriter import Member  # noqa: E402
-from cabfile import read as read_cabinet  # noqa: E402
-from product_names import INSTALLER, PAYLOAD_FILE  # noqa: E402
-
+import cabwriter
+from cabfile import read as read_cabinet
+from cabwriter import Member
+from product_names import INSTALLER, PAYLOAD_FILE
 
 
 def content(name, size=None):

@@ -6,12 +6,10 @@ import hashlib
 import os
 import shutil
 import subprocess
-import sys
 import tempfile
 
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tools"))
-import installer_digest  # noqa: E402
-from product_names import INSTALLER  # noqa: E402
+import installer_digest
+from product_names import INSTALLER
 
 DATA = {
     "readme.txt": b"expanded beside the installer\r\n",

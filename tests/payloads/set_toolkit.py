@@ -2,13 +2,11 @@
 styles of Common-Controls 6, and the data member it copies from its folder."""
 import os
 import subprocess
-import sys
 import tempfile
 
 import nsis_installer
 
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tools"))
-from product_names import INSTALLER  # noqa: E402
+from product_names import INSTALLER
 
 
 def pack_toolkit(path):

@@ -9,17 +9,15 @@ import sys
 import tempfile
 import unittest
 
-SOURCE_DIR = os.environ.get("SOURCE_DIR", os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", ".."))
+import cabfile
+import cabwriter
+import check_payload
+import nsis_installer
+import set_extraction
+import set_toolkit
+from support import SOURCE_DIR, BuildError, build
+
 TOOLS = os.path.join(SOURCE_DIR, "tools")
-sys.path.insert(0, TOOLS)
-import cabfile  # noqa: E402
-import check_payload  # noqa: E402
-sys.path.insert(0, os.path.join(SOURCE_DIR, "tests", "payloads"))
-import cabwriter  # noqa: E402
-import nsis_installer  # noqa: E402
-import set_extraction  # noqa: E402
-import set_toolkit  # noqa: E402
-from support import BuildError, build  # noqa: E402
 
 INSTALLER = "QVLM_Management_Inst.exe"
 # C:\Users\<20 characters>\AppData\Local\Temp\ + GUID folder + backslash.

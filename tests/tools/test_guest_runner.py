@@ -5,14 +5,12 @@ image is unpacked from the mirrors in the machine's apt sources
 import os
 import re
 import subprocess
-import sys
 import tempfile
 import unittest
 
-GUEST = os.path.join(os.environ["SOURCE_DIR"], "tests", "guest")
-RUNNER = os.path.join(GUEST, "run.sh")
-sys.path.insert(0, GUEST)
-import apt_sources  # noqa: E402
+import apt_sources
+
+RUNNER = os.path.join(os.environ["SOURCE_DIR"], "tests", "guest", "run.sh")
 
 
 def image_is_cached():

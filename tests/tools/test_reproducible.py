@@ -6,14 +6,10 @@ import tempfile
 import unittest
 
 from support import PAYLOAD_RESOURCE, build, certificate_table, copy_sources, resources, version_info
+from winehost import read
 
 FIELDS = ["WEB_INSTALLER_VERSION=3.1.4.15", "WEB_INSTALLER_PRODUCT_NAME=Sample Product 7",
           "WEB_INSTALLER_DESCRIPTION=Sample Product 7 Setup", "WEB_INSTALLER_COMPANY=Sample Maker"]
-
-
-def read(path):
-    with open(path, "rb") as f:
-        return f.read()
 
 
 class ReproducibleBuild(unittest.TestCase):

@@ -10,9 +10,7 @@ import tempfile
 import unittest
 
 from support import PAYLOAD_RESOURCE, SOURCE_DIR, build, certificate_table, resources
-
-sys.path.insert(0, os.path.join(SOURCE_DIR, "tests", "wine"))
-from winehost import DEMO_MARKER, Prefix  # noqa: E402
+from winehost import DEMO_MARKER, Prefix, read
 
 SIGNING_TIME = "1700000000"  # 2023-11-14 22:13:20 UTC
 PASSWORD = "throw away"
@@ -81,13 +79,12 @@ class SignedBuilds(unittest.TestCase):
         for arch, exe in self.exes.items():
             with self.subTest(arch=arch):
                 tree = self.trees[arch][0]
-                with open(os.path.join(tree, "installer/module/Web_Installer/payload/payload.cab"), "rb") as f:
-                    self.assertEqual(f.read(), resources(exe)[PAYLOAD_RESOURCE])
+                payload = read(os.path.join(tree, "installer/module/Web_Installer/payload/payload.cab"))
+                self.assertEqual(payload, resources(exe)[PAYLOAD_RESOURCE])
 
     def test_a_changed_byte_breaks_the_signature(self):
         tampered = os.path.join(self.work.name, "tampered.exe")
-        with open(self.exes["i686"], "rb") as f:
-            data = bytearray(f.read())
+        data = bytearray(read(self.exes["i686"]))
         payload = data.find(resources(self.exes["i686"])[PAYLOAD_RESOURCE][:64])
         data[payload + 100] ^= 0x01
         with open(tampered, "wb") as f:

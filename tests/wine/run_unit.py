@@ -1,10 +1,8 @@
 """Runs the GoogleTest program under Wine in a private prefix and passes its
 output and result on."""
-import os
 import sys
 
-sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-import winehost  # noqa: E402
+import winehost
 
 with winehost.Prefix("unit") as prefix:
     result = prefix.run(sys.argv[1], *sys.argv[2:], timeout=300)

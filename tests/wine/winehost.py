@@ -1,17 +1,16 @@
 """Runs Windows programs under Wine, each test in a private prefix copied from
 the template prefix, and looks at the result from outside."""
+import contextlib
 import os
 import pwd
 import re
 import shutil
 import subprocess
-import sys
 import time
 import unittest
 import uuid
 
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__)))), "tools"))
-from product_names import (CLEANUP_COMMAND_9X, CLEANUP_COMMAND_NT, CLEANUP_VALUE, DIGEST_RESOURCE,  # noqa: E402,F401
+from product_names import (CLEANUP_COMMAND_9X, CLEANUP_COMMAND_NT, CLEANUP_VALUE, DIGEST_RESOURCE,  # noqa: F401
                            GUID, INSTALLER, MUTEX_GLOBAL, MUTEX_LOCAL, PAYLOAD_FILE, PAYLOAD_LANGUAGE,
                            PAYLOAD_RESOURCE, RESOURCE_TYPE, RUNONCE_SUBKEY)
 
@@ -166,6 +165,16 @@ class Prefix:
     def run(self, program, *args, timeout=120, cwd=None):
         return self.finish(self.start(program, *args, cwd=cwd), timeout=timeout)
 
+    @contextlib.contextmanager
+    def setting(self, **variables):
+        """The programs started in the block see these environment variables."""
+        saved = dict(self.env)
+        self.env.update(variables)
+        try:
+            yield
+        finally:
+            self.env = saved
+
     def probe(self, *args, timeout=60):
         return self.run(helper("probe"), *args, timeout=timeout)
 
@@ -228,6 +237,11 @@ def assert_stopped(test, result, reason):
     test.assertNotIn("installer started", result.output)
 
 
+def read(path):
+    with open(path, "rb") as f:
+        return f.read()
+
+
 def tree(folder):
     """Relative paths of every file and folder below `folder`, sorted."""
     found = []
@@ -247,10 +261,13 @@ def wait_for(predicate, timeout=30, interval=0.1):
 
 
 class PrefixTest(unittest.TestCase):
-    """A test case with a fresh prefix of its own for every test method."""
+    """A test case with a fresh prefix of its own for every test method, in
+    the class's locale and for its user when it names them."""
+    locale = None
+    user = None
 
     def setUp(self):
-        self.prefix = Prefix(self.id().rsplit(".", 1)[-1])
+        self.prefix = Prefix(self.id().rsplit(".", 1)[-1], locale=self.locale, user=self.user)
         self.addCleanup(self.prefix.close)
 
     def run_bootstrapper(self, variant=None):
