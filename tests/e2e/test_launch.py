@@ -211,7 +211,7 @@ class Launch(PrefixTest):
         # the installer was held for the check first and the rewrite refused.
         stop = self.prefix.finish(process).stop
         self.assertRegex(stop, r"installer started|not launched: error 0x20000008 \(|not launched: error 32 \(|"
-                               r"QVLM_Management_Inst\.exe\" is \d+ bytes on disk")
+                               + re.escape(INSTALLER) + r"\" is \d+ bytes on disk")
 
 
 if __name__ == "__main__":

@@ -86,7 +86,7 @@ SUITE_CELLS = (
     "launching:plant-beside",
 )
 
-# Stop lines of the checks that end a run (README, the debugger channel).
+# Stop lines of the checks that end a run (docs/troubleshooting.md).
 DEFENCES = re.compile(r"refused; stopped before the grant|in the work folder cannot be removed|cannot be moved aside|"
                       r'payload file ".*" (cannot be created|is not as written)|not expanded: error|'
                       r"bytes on disk, the cabinet says|not launched: error")

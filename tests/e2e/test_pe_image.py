@@ -5,7 +5,8 @@ import unittest
 import pefile
 
 import installer_digest
-from support import read_pe, resources
+from product_names import DIGEST_RESOURCE, RESOURCE_TYPE
+from support import PAYLOAD_RESOURCE, read_pe, resources
 
 PRODUCT_EXE = os.environ["PRODUCT_EXE"]
 PRODUCT_PAYLOAD = os.environ["PRODUCT_PAYLOAD"]
@@ -42,10 +43,10 @@ class ProductImage(unittest.TestCase):
         found = resources(PRODUCT_EXE)
         with open(PRODUCT_PAYLOAD, "rb") as f:
             cabinet = f.read()
-        self.assertEqual(cabinet, found.get((5428, 137, 1041)))
+        self.assertEqual(cabinet, found.get(PAYLOAD_RESOURCE))
         installer = installer_digest.installer_bytes(PRODUCT_PAYLOAD)
         self.assertIsNotNone(installer)
-        self.assertEqual(installer_digest.digest(installer), found.get((5428, 138, 0)))
+        self.assertEqual(installer_digest.digest(installer), found.get((RESOURCE_TYPE, DIGEST_RESOURCE, 0)))
         self.assertEqual([], [key for key in found if key[0] == RT_MANIFEST])
 
     def test_payload_section_alone_is_page_aligned_and_every_byte_is_in_a_section(self):

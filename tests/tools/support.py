@@ -6,8 +6,10 @@ import subprocess
 
 import pefile
 
+from product_names import PAYLOAD_LANGUAGE, PAYLOAD_RESOURCE as PAYLOAD_NAME, RESOURCE_TYPE
+
 SOURCE_DIR = os.path.abspath(os.environ.get("SOURCE_DIR", os.path.join(os.path.dirname(__file__), "..", "..")))
-PAYLOAD_RESOURCE = (5428, 137, 1041)
+PAYLOAD_RESOURCE = (RESOURCE_TYPE, PAYLOAD_NAME, PAYLOAD_LANGUAGE)
 # What a build of the product needs; the tests and the scripts are left out.
 SOURCE_PARTS = ("CMakeLists.txt", "cmake", "installer", "tools")
 

@@ -15,11 +15,11 @@ import check_payload
 import nsis_installer
 import set_extraction
 import set_toolkit
+from product_names import INSTALLER
 from support import SOURCE_DIR, BuildError, build
 
 TOOLS = os.path.join(SOURCE_DIR, "tools")
 
-INSTALLER = "QVLM_Management_Inst.exe"
 # C:\Users\<20 characters>\AppData\Local\Temp\ + GUID folder + backslash.
 NAME_BUDGET = 259 - 49 - 38 - 1
 
