@@ -2,9 +2,9 @@
 
 #include <string.h>
 
-#include "BoundedString.h"
-
 #include <type_traits>
+
+#include "BoundedString.h"
 
 static_assert(std::is_same<SetSecurityDescriptorControlFn, decltype(&SetSecurityDescriptorControl)>::value,
               "SetSecurityDescriptorControlFn must match the SDK declaration");
@@ -170,7 +170,8 @@ static PSECURITY_DESCRIPTOR ReadDacl(HANDLE handle)
         return NULL;
     }
     PSECURITY_DESCRIPTOR descriptor = HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, needed);
-    if (descriptor != NULL && !GetKernelObjectSecurity(handle, DACL_SECURITY_INFORMATION, descriptor, needed, &needed)) {
+    if (descriptor != NULL &&
+        !GetKernelObjectSecurity(handle, DACL_SECURITY_INFORMATION, descriptor, needed, &needed)) {
         HeapFree(GetProcessHeap(), 0, descriptor);
         return NULL;
     }

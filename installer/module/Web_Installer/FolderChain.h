@@ -9,13 +9,13 @@
 const size_t kMaxFolderLevels = MAX_PATH / 2;
 
 // The folders from a held base folder down to one member's folder, a stack
-// of held folders: each level is created when missing and held open as a
-// real folder at the final path its parent's gives it, until released, so
-// that none of them is a link or can become one meanwhile. The levels a
-// member's folder shares with the previous one stay held and are not
-// checked again. The base itself is held by its owner and never reopened.
-// Every level opened is added to `tree`, which keeps its handle (with
-// WRITE_DAC, for the folder's final protection) after the chain moves on.
+// of levels: each level is created when missing and opened as a real folder
+// at the final path its parent's gives it, so that none of them is a link.
+// Its handle goes to `tree`, which holds it (with WRITE_DAC, for the
+// folder's final protection) until the tree closes, also after the chain
+// has moved on. The levels a member's folder shares with the previous one
+// are not opened again. The base itself is held by its owner and never
+// reopened.
 class CFolderChain {
 public:
     CFolderChain(const CHeldFolder& base, CExpandedTree& tree);

@@ -151,7 +151,8 @@ BOOL RemoveFolderTree(const WCHAR* path, const WCHAR* expectedFinal, CWidePathTe
     CFileHandle folder(OpenRealFolder(path, expectedFinal, &finalPath, DELETE));
     if (!folder.IsValid())
         return Stays(path, stays);
-    return RemoveFolderContents(folder.Get(), path, finalPath, stays) && (DeleteHeld(folder, path) || Stays(path, stays));
+    return RemoveFolderContents(folder.Get(), path, finalPath, stays) &&
+           (DeleteHeld(folder, path) || Stays(path, stays));
 }
 
 static BOOL RemoveEntry(const WCHAR* folder, const WCHAR* folderFinal, const FILE_ID_BOTH_DIR_INFO* entry,

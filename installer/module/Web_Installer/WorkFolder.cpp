@@ -71,7 +71,8 @@ static void RemoveFoldersSetAside(const CHeldFolder& temp)
     do {
         // The pattern also matches the work folder's own name, as a name
         // without an extension; that folder is dealt with apart.
-        if ((found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) || !(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ||
+        const DWORD attributes = found.dwFileAttributes;
+        if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) || !(attributes & FILE_ATTRIBUTE_DIRECTORY) ||
             wcslen(found.cFileName) <= kGuidLength + 1)
             continue;
         CWidePathText path;
@@ -80,9 +81,10 @@ static void RemoveFoldersSetAside(const CHeldFolder& temp)
         if (JoinPath(&path, tempWide, found.cFileName) &&
             JoinFinalPath(&expectedFinal, temp.FinalPath(), found.cFileName) &&
             !RemoveFolderTree(path, expectedFinal, &stays)) {
+            DWORD error = GetLastError();
             char shown[MAX_PATH * 3];
             NarrowExactly(CP_ACP, stays.IsEmpty() ? path : stays, shown, sizeof(shown));
-            Report(GetLastError(), "earlier work folder: \"%s\" cannot be removed yet", shown);
+            Report(error, "earlier work folder: \"%s\" cannot be removed yet", shown);
         }
     } while (FindNextFileW(search, &found));
     FindClose(search);
