@@ -72,7 +72,6 @@ UINT CExpansion::OnFileInCabinet(FILE_IN_CABINET_INFO_A* info, const char* base)
     if (!m_memberFolders.Open(folder, strlen(base)))
         return Refuse(name, GetLastError());
 
-
     if (!BoundedCopy(info->FullTargetName, MAX_PATH, target))
         return Refuse(name, ERROR_FILENAME_EXCED_RANGE);
     m_memberTarget = target;

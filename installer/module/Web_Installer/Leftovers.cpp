@@ -12,10 +12,9 @@ const FILE_INFO_BY_HANDLE_CLASS kFileDispositionInfoEx = static_cast<FILE_INFO_B
 const DWORD kDeleteFlag = 0x1;
 const DWORD kPosixSemanticsFlag = 0x2;
 
-// Where the file system can (NTFS from
-// Windows 10 1607 on) the name goes at once, even while another program that
-// shares delete access holds the object open; elsewhere it stays until that
-// program closes it.
+// Where the file system can (NTFS from Windows 10 1607 on) the name goes at
+// once, even while another program that shares delete access holds the
+// object open; elsewhere it stays until that program closes it.
 BOOL DeleteHeld(CFileHandle& held, const WCHAR* path)
 {
     DWORD posix = kDeleteFlag | kPosixSemanticsFlag;

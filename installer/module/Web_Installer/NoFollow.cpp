@@ -15,7 +15,6 @@ HANDLE OpenItself(const WCHAR* path, DWORD access, DWORD share)
     return TestSeamOpenExisting(path, access, share, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT);
 }
 
-
 // (The volume serial that GetFileInformationByHandle also fetches is slow to
 // get on some platforms, and nothing here needs it.)
 BOOL QueryFile(HANDLE handle, DWORD* attributes, FILE_STANDARD_INFO* standard)
