@@ -11,13 +11,15 @@ guest_recipe=$(cat "$guest_here/image.sh" "$guest_here/guest-init" - <<<"$guest_
 guest_dir=$guest_cache/image-$guest_recipe
 
 # An x86-64 machine; qemu's KVM acceleration where /dev/kvm opens, its TCG
-# emulation elsewhere. qemu 7.2's TCG with SMAP makes the guest kernel oops
+# emulation elsewhere, or where WEB_INSTALLER_GUEST_ACCEL=tcg asks for it (a
+# nested machine whose KVM cannot run the guest's CPU model). qemu 7.2's TCG with SMAP makes the guest kernel oops
 # when Wine switches back to a program's code (seen for 32-bit and 64-bit
 # programs alike): SMAP is off in the CPU and in the kernel.
 guest_qemu=qemu-system-x86_64
 guest_qemu_args() {
     local dir=$1 accel="-cpu max,-smap -accel tcg,thread=multi"
-    [ -c /dev/kvm ] && { : <>/dev/kvm; } 2>/dev/null && accel="-cpu host -accel kvm"
+    [ "${WEB_INSTALLER_GUEST_ACCEL:-}" != tcg ] && [ -c /dev/kvm ] && { : <>/dev/kvm; } 2>/dev/null &&
+        accel="-cpu host -accel kvm"
     echo "-machine pc $accel -smp 2 -m 4096 -nodefaults -display none" \
          "-serial stdio -monitor none -no-reboot -kernel $dir/vmlinuz -initrd $dir/initrd.img"
 }
