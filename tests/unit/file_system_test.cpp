@@ -146,7 +146,10 @@ TEST_F(LeftoverTest, DeletionAsksForTheNameToGoAtOnceThenForTheClassicDispositio
     const DWORD deleteAtOnce = 0x1 | 0x2;  // DELETE | POSIX_SEMANTICS
     Put("leftover.txt", 3);
     const LONG before = TestSeamDispositions();
-    EXPECT_TRUE(RemoveLeftover((base_ + "leftover.txt").c_str(), NULL));
+    CHeldFolder folder;
+    CWidePathText stays;
+    EXPECT_TRUE(folder.OpenReal(base_.substr(0, base_.size() - 1).c_str(), NULL) &&
+                RemoveFolderContents(folder, &stays));
     EXPECT_FALSE(Exists("leftover.txt"));
     ASSERT_LT(before, TestSeamDispositions());
     const TestSeamDispositionAsked first = TestSeamDispositionAt(before);

@@ -92,12 +92,6 @@ static BOOL RemoveLeftoverAt(const WCHAR* path, const WCHAR* expectedFinal)
     }
 }
 
-BOOL RemoveLeftover(const char* path, const WCHAR* expectedFinal)
-{
-    CWidePathText wide;
-    return WidenPath(path, &wide) && RemoveLeftoverAt(wide, expectedFinal);
-}
-
 static BOOL RemoveEntry(const WCHAR* folder, const WCHAR* folderFinal, const FILE_ID_BOTH_DIR_INFO* entry,
                         CWidePathText* stays);
 

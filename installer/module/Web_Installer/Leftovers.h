@@ -7,16 +7,12 @@
 // Removing what an earlier run, or anyone else, left in the work folder,
 // without following a link and without touching anything outside.
 
-// Removes what stands at `path`, whose final path (a link's own, not its
-// target's) must be `expectedFinal`: a file, read-only or not, or a link, as
-// a link. TRUE when nothing is left there. A real folder, a file that
-// another program still holds open after about a second, a file with other
-// names (hard links) that is read-only, or a link the platform cannot remove
-// without touching its target, is left alone: FALSE.
-BOOL RemoveLeftover(const char* path, const WCHAR* expectedFinal);
-
-// Removes everything inside `folder`, depth first: files and links as
-// RemoveLeftover does, real folders once emptied. Links are removed as
+// Removes everything inside `folder`, depth first: each file, read-only or
+// not, and each link, as a link, at its expected final path (a link's own,
+// not its target's); real folders once emptied. A file that another program
+// still holds open after about a second, a read-only file with other names
+// (hard links), or a link the platform cannot remove without touching its
+// target, stays. Links are removed as
 // links, never entered. Names are taken as listed, in UTF-16, whatever the
 // ANSI code page can spell. FALSE as soon as an entry cannot be removed:
 // `stays` names it (or the folder that could not be listed; nothing when
