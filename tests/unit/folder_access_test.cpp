@@ -2,12 +2,14 @@
 
 #include <windows.h>
 #include <sddl.h>
+#include <stdio.h>
 
 #include <string>
 #include <vector>
 
 #include "EveryoneGrant.h"
 #include "FolderOwner.h"
+#include "PrivateFolder.h"
 
 namespace {
 
@@ -88,13 +90,13 @@ struct Grant {
 
 // Runs the rewrite on a descriptor and returns what it built, as SDDL and as
 // the control word of the new descriptor.
-Grant Apply(PSECURITY_DESCRIPTOR old, const AclFunctions& functions)
+Grant Apply(PSECURITY_DESCRIPTOR old, const AclFunctions& functions, ACCESS_MASK access = kEveryoneFullAccess)
 {
     EveryoneSid everyone;
     SECURITY_DESCRIPTOR built;
     PACL acl = NULL;
     Grant grant;
-    grant.ok = BuildEveryoneGrant(old, everyone.get(), functions, &built, &acl);
+    grant.ok = BuildEveryoneGrant(old, everyone.get(), access, functions, &built, &acl);
     if (grant.ok) {
         grant.sddl = DaclSddl(&built);
         DWORD revision = 0;
@@ -105,14 +107,14 @@ Grant Apply(PSECURITY_DESCRIPTOR old, const AclFunctions& functions)
     return grant;
 }
 
-Grant Apply(const std::string& oldSddl)
+Grant Apply(const std::string& oldSddl, ACCESS_MASK access = kEveryoneFullAccess)
 {
     SddlDescriptor old(oldSddl);
     if (!old.ok()) {
         ADD_FAILURE() << "not a valid descriptor: " << oldSddl;
         return Grant();
     }
-    return Apply(old.get(), RealFunctions());
+    return Apply(old.get(), RealFunctions(), access);
 }
 
 std::string Replace(std::string text, const std::string& from, const std::string& to)
@@ -254,7 +256,7 @@ TEST(FolderAccessGrant, NewEntryIsExactlyTheInheritableFullAccessOne)
     EveryoneSid everyone;
     SECURITY_DESCRIPTOR built;
     PACL acl = NULL;
-    ASSERT_TRUE(BuildEveryoneGrant(old.get(), everyone.get(), RealFunctions(), &built, &acl));
+    ASSERT_TRUE(BuildEveryoneGrant(old.get(), everyone.get(), kEveryoneFullAccess, RealFunctions(), &built, &acl));
 
     BOOL present = FALSE;
     BOOL defaulted = TRUE;
@@ -421,6 +423,85 @@ TEST(InheritedDacl, WhatANewFileOrFolderInheritsFromItsFolder)
         EXPECT_EQ(Replace(row.file, ";U)", user), Inherited(parent, FALSE));
         EXPECT_EQ(Replace(row.folder, ";U)", user), Inherited(parent, TRUE));
     }
+}
+
+// The SACL of `descriptor`, entry by entry, as "type flags mask SID" (Wine's
+// SDDL conversion leaves labels out); "none" when it has no SACL.
+std::string SaclEntries(PSECURITY_DESCRIPTOR descriptor)
+{
+    BOOL present = FALSE;
+    BOOL defaulted = FALSE;
+    PACL sacl = NULL;
+    if (!GetSecurityDescriptorSacl(descriptor, &present, &sacl, &defaulted) || !present || sacl == NULL)
+        return "none";
+    std::string entries;
+    for (DWORD i = 0; i < sacl->AceCount; ++i) {
+        SYSTEM_MANDATORY_LABEL_ACE* ace = NULL;
+        char* sid = NULL;
+        char line[64];
+        if (!GetAce(sacl, i, reinterpret_cast<void**>(&ace)) || !ConvertSidToStringSidA(&ace->SidStart, &sid))
+            return "<bad entry>";
+        snprintf(line, sizeof(line), "(%u %u %lu %s)", ace->Header.AceType, ace->Header.AceFlags, ace->Mask, sid);
+        LocalFree(sid);
+        entries += line;
+    }
+    return entries;
+}
+
+// Every descriptor a run stores, from the folder's creation to the end:
+// private, labelled where the process runs high; read and run for Everyone
+// while the installer runs; full access after it, the label taken away.
+TEST(RunDescriptors, FromPrivateToReadAndRunToFullAccess)
+{
+    const std::string user = std::string(";") + kUser + ")";
+    SddlDescriptor owner("O:" + std::string(kUser));
+    PSID userSid = NULL;
+    BOOL defaulted = FALSE;
+    ASSERT_TRUE(owner.ok() && GetSecurityDescriptorOwner(owner.get(), &userSid, &defaulted));
+    const std::string privateDacl = Replace("D:P(A;OICI;FA;;;U)(A;OICI;FA;;;BA)(A;OICI;FA;;;SY)", ";U)", user);
+    for (BOOL labelled : {TRUE, FALSE}) {
+        CPrivateDescriptor created;
+        ASSERT_TRUE(BuildPrivateDescriptor(userSid, labelled, &created));
+        EXPECT_EQ(privateDacl, DaclSddl(&created.descriptor));
+        // A high label, no-write-up, inherited by files and folders.
+        EXPECT_EQ(labelled ? "(17 3 1 S-1-16-12288)" : "none", SaclEntries(&created.descriptor));
+    }
+
+    Grant reading = Apply(privateDacl, kEveryoneReadAndRun);
+    ASSERT_TRUE(reading.ok);
+    EXPECT_EQ(privateDacl + "(A;OICI;0x1200a9;;;WD)", reading.sddl);
+    EXPECT_EQ(SE_DACL_PROTECTED, reading.control & (SE_DACL_PROTECTED | SE_DACL_AUTO_INHERITED));
+    EXPECT_EQ(Replace("D:(A;ID;FA;;;U)(A;ID;FA;;;BA)(A;ID;FA;;;SY)(A;ID;0x1200a9;;;WD)", ";U)", user),
+              Inherited(reading.sddl, FALSE));
+    EXPECT_EQ(Replace("D:(A;OICIID;FA;;;U)(A;OICIID;FA;;;BA)(A;OICIID;FA;;;SY)(A;OICIID;0x1200a9;;;WD)", ";U)", user),
+              Inherited(reading.sddl, TRUE));
+    // The full grant replaces the reading entry: the same DACL as if the
+    // folder had been granted straight from its private one.
+    Grant full = Apply(reading.sddl);
+    ASSERT_TRUE(full.ok);
+    EXPECT_EQ(privateDacl + "(A;OICI;GA;;;WD)", full.sddl);
+    EXPECT_EQ(Apply(privateDacl).sddl, full.sddl);
+
+    // What a member is given after the installer: its inherited DACL,
+    // auto-inherited, and an empty SACL, which takes its label away.
+    SddlDescriptor parent(full.sddl);
+    BOOL present = FALSE;
+    PACL parentAcl = NULL;
+    ASSERT_TRUE(parent.ok() && GetSecurityDescriptorDacl(parent.get(), &present, &parentAcl, &defaulted));
+    PACL child = NULL;
+    SECURITY_DESCRIPTOR stored;
+    ACL noLabel;
+    ASSERT_TRUE(BuildInheritedDacl(parentAcl, FALSE, &child));
+    ASSERT_TRUE(BuildInheritedDescriptor(child, RealFunctions(), &stored));
+    ASSERT_TRUE(TakeLabelAway(&stored, &noLabel));
+    EXPECT_EQ(Replace("D:AI(A;ID;FA;;;U)(A;ID;FA;;;BA)(A;ID;FA;;;SY)(A;ID;FA;;;WD)", ";U)", user), DaclSddl(&stored));
+    EXPECT_EQ("", SaclEntries(&stored));
+    SECURITY_DESCRIPTOR_CONTROL control = 0;
+    DWORD revision = 0;
+    ASSERT_TRUE(GetSecurityDescriptorControl(&stored, &control, &revision));
+    EXPECT_EQ(SE_DACL_PRESENT | SE_DACL_AUTO_INHERITED | SE_SACL_PRESENT,
+              control & (SE_DACL_PRESENT | SE_DACL_AUTO_INHERITED | SE_SACL_PRESENT | SE_DACL_PROTECTED));
+    HeapFree(GetProcessHeap(), 0, child);
 }
 
 }  // namespace

@@ -1,10 +1,12 @@
 #include "EveryoneGrant.h"
 
 #include <string.h>
+#include <wchar.h>
 
 #include <type_traits>
 
 #include "BoundedString.h"
+#include "NoFollow.h"
 
 static_assert(std::is_same<SetSecurityDescriptorControlFn, decltype(&SetSecurityDescriptorControl)>::value,
               "SetSecurityDescriptorControlFn must match the SDK declaration");
@@ -23,8 +25,8 @@ static BOOL IsAceForSid(const ACE_HEADER* ace, PSID sid)
                     sid);
 }
 
-BOOL BuildEveryoneGrant(PSECURITY_DESCRIPTOR oldDescriptor, PSID everyone, const AclFunctions& functions,
-                        SECURITY_DESCRIPTOR* newDescriptor, PACL* newAcl)
+BOOL BuildEveryoneGrant(PSECURITY_DESCRIPTOR oldDescriptor, PSID everyone, ACCESS_MASK access,
+                        const AclFunctions& functions, SECURITY_DESCRIPTOR* newDescriptor, PACL* newAcl)
 {
     *newAcl = NULL;
     if (!InitializeSecurityDescriptor(newDescriptor, SECURITY_DESCRIPTOR_REVISION))
@@ -63,8 +65,8 @@ BOOL BuildEveryoneGrant(PSECURITY_DESCRIPTOR oldDescriptor, PSID everyone, const
             return FALSE;
     }
 
-    if (!functions.addAccessAllowedAceEx(acl, ACL_REVISION, CONTAINER_INHERIT_ACE | OBJECT_INHERIT_ACE,
-                                         GENERIC_ALL, everyone))
+    if (!functions.addAccessAllowedAceEx(acl, ACL_REVISION, CONTAINER_INHERIT_ACE | OBJECT_INHERIT_ACE, access,
+                                         everyone))
         return FALSE;
 
     for (; index < sizeInfo.AceCount; ++index) {
@@ -184,23 +186,68 @@ static void FreeBlock(void* block)
         HeapFree(GetProcessHeap(), 0, block);
 }
 
+BOOL BuildInheritedDescriptor(PACL acl, const AclFunctions& functions, SECURITY_DESCRIPTOR* descriptor)
+{
+    return InitializeSecurityDescriptor(descriptor, SECURITY_DESCRIPTOR_REVISION) &&
+           SetSecurityDescriptorDacl(descriptor, TRUE, acl, FALSE) &&
+           functions.setControl(descriptor, SE_DACL_AUTO_INHERITED, SE_DACL_AUTO_INHERITED);
+}
+
+BOOL TakeLabelAway(SECURITY_DESCRIPTOR* descriptor, ACL* noLabel)
+{
+    return InitializeAcl(noLabel, sizeof(*noLabel), ACL_REVISION) &&
+           SetSecurityDescriptorSacl(descriptor, TRUE, noLabel, FALSE);
+}
+
+// One pass over the work folder and its tree. The full pass after the
+// installer also takes the labels away, and reaches only what is still in
+// the work folder: a file the installer moved into its own place keeps the
+// protection it has there.
+struct GrantPass {
+    ACCESS_MASK access;
+    BOOL final;
+    const AclFunctions& functions;
+    const WCHAR* workFinal;
+};
+
+static BOOL Store(HANDLE handle, SECURITY_DESCRIPTOR* descriptor, const GrantPass& pass)
+{
+    ACL noLabel;
+    if (!pass.final)
+        return SetKernelObjectSecurity(handle, DACL_SECURITY_INFORMATION, descriptor);
+    return TakeLabelAway(descriptor, &noLabel) &&
+           SetKernelObjectSecurity(handle, DACL_SECURITY_INFORMATION | LABEL_SECURITY_INFORMATION, descriptor);
+}
+
+// TRUE when the object `handle` is open on lies below the folder whose final
+// path is `folderFinal`.
+static BOOL IsStillBelow(HANDLE handle, const WCHAR* folderFinal)
+{
+    CFinalPath finalPath;
+    if (!HasFinalPath(handle, NULL, &finalPath))
+        return FALSE;
+    const size_t length = wcslen(folderFinal);
+    if (wcslen(finalPath) <= length + 1 || finalPath.Get()[length] != L'\\')
+        return FALSE;
+    finalPath.Buffer()[length] = L'\0';
+    return IsSameFinalPath(finalPath, folderFinal);
+}
+
 // Stores `acl` through `handle` as the inherited DACL it is. An object its
 // folder hands nothing down to keeps the DACL it has.
-static BOOL StoreInheritedDacl(HANDLE handle, PACL acl, const AclFunctions& functions)
+static BOOL StoreInheritedDacl(HANDLE handle, PACL acl, const GrantPass& pass)
 {
-    if (acl->AceCount == 0)
-        return TRUE;
     SECURITY_DESCRIPTOR descriptor;
-    return InitializeSecurityDescriptor(&descriptor, SECURITY_DESCRIPTOR_REVISION) &&
-           SetSecurityDescriptorDacl(&descriptor, TRUE, acl, FALSE) &&
-           functions.setControl(&descriptor, SE_DACL_AUTO_INHERITED, SE_DACL_AUTO_INHERITED) &&
-           SetKernelObjectSecurity(handle, DACL_SECURITY_INFORMATION, &descriptor);
+    if (acl->AceCount == 0 || (pass.final && !IsStillBelow(handle, pass.workFinal)))
+        return TRUE;
+    return BuildInheritedDescriptor(acl, pass.functions, &descriptor) && Store(handle, &descriptor, pass);
 }
 
 // Hands the work folder's new DACL `workAcl` down the tree, parents first:
 // each folder's own DACL is what its files and folders inherit from, and
-// what a folder's files inherit is built once per folder.
-static BOOL GrantTree(PACL workAcl, const CExpandedTree& tree, const AclFunctions& functions)
+// what a folder's files inherit is built once per folder. An object whose
+// descriptor cannot be stored does not stop the others.
+static BOOL GrantTree(PACL workAcl, const CExpandedTree& tree, const GrantPass& pass)
 {
     const LONG count = tree.Count();
     // Slot 0 is the work folder; entry i is slot i + 1.
@@ -208,17 +255,24 @@ static BOOL GrantTree(PACL workAcl, const CExpandedTree& tree, const AclFunction
     PACL* folderAcls = static_cast<PACL*>(HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, bytes));
     PACL* fileAcls = static_cast<PACL*>(HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, bytes));
     BOOL granted = folderAcls != NULL && fileAcls != NULL;
+    DWORD error = granted ? ERROR_SUCCESS : ERROR_NOT_ENOUGH_MEMORY;
     if (granted)
         folderAcls[0] = workAcl;
-    for (LONG i = 0; granted && i < count; ++i) {
+    for (LONG i = 0; folderAcls != NULL && fileAcls != NULL && i < count; ++i) {
         const CExpandedTree::Entry& entry = tree.At(i);
         const LONG parent = entry.parent + 1;
         PACL* acl = entry.folder ? &folderAcls[i + 1] : &fileAcls[parent];
-        if (*acl == NULL)
-            granted = BuildInheritedDacl(folderAcls[parent], entry.folder, acl);
-        granted = granted && StoreInheritedDacl(entry.handle, *acl, functions);
+        BOOL stored = *acl != NULL || BuildInheritedDacl(folderAcls[parent], entry.folder, acl);
+        if (!stored) {
+            FreeBlock(*acl);
+            *acl = NULL;
+        }
+        stored = stored && StoreInheritedDacl(entry.handle, *acl, pass);
+        if (!stored && granted) {
+            error = GetLastError();
+            granted = FALSE;
+        }
     }
-    DWORD error = GetLastError();
     for (LONG i = 0; i <= count; ++i) {
         if (folderAcls != NULL && i > 0)
             FreeBlock(folderAcls[i]);
@@ -232,16 +286,15 @@ static BOOL GrantTree(PACL workAcl, const CExpandedTree& tree, const AclFunction
 }
 
 static BOOL GrantToSid(const CHeldFolder& workFolder, const CExpandedTree& tree, PSID everyone,
-                       const AclFunctions& functions)
+                       const GrantPass& pass)
 {
     PSECURITY_DESCRIPTOR oldDescriptor = ReadDacl(workFolder.Handle());
     if (oldDescriptor == NULL)
         return FALSE;
     PACL newAcl = NULL;
     SECURITY_DESCRIPTOR newDescriptor;
-    BOOL granted = BuildEveryoneGrant(oldDescriptor, everyone, functions, &newDescriptor, &newAcl) &&
-                   SetKernelObjectSecurity(workFolder.Handle(), DACL_SECURITY_INFORMATION, &newDescriptor) &&
-                   GrantTree(newAcl, tree, functions);
+    BOOL granted = BuildEveryoneGrant(oldDescriptor, everyone, pass.access, pass.functions, &newDescriptor, &newAcl) &&
+                   Store(workFolder.Handle(), &newDescriptor, pass) && GrantTree(newAcl, tree, pass);
     DWORD error = GetLastError();
     FreeBlock(newAcl);
     HeapFree(GetProcessHeap(), 0, oldDescriptor);
@@ -249,7 +302,7 @@ static BOOL GrantToSid(const CHeldFolder& workFolder, const CExpandedTree& tree,
     return granted;
 }
 
-BOOL GrantEveryoneFullAccess(const CHeldFolder& workFolder, const CExpandedTree& tree)
+static BOOL GrantEveryone(const CHeldFolder& workFolder, const CExpandedTree& tree, ACCESS_MASK access, BOOL final)
 {
     char advapiPath[MAX_PATH] = {0};
     UINT length = GetSystemDirectoryA(advapiPath, MAX_PATH);
@@ -277,7 +330,8 @@ BOOL GrantEveryoneFullAccess(const CHeldFolder& workFolder, const CExpandedTree&
         SID_IDENTIFIER_AUTHORITY worldAuthority = SECURITY_WORLD_SID_AUTHORITY;
         PSID everyone = NULL;
         if (AllocateAndInitializeSid(&worldAuthority, 1, SECURITY_WORLD_RID, 0, 0, 0, 0, 0, 0, 0, &everyone)) {
-            granted = GrantToSid(workFolder, tree, everyone, functions);
+            GrantPass pass = {access, final, functions, workFolder.FinalPath()};
+            granted = GrantToSid(workFolder, tree, everyone, pass);
             FreeSid(everyone);
         }
     }
@@ -287,9 +341,19 @@ BOOL GrantEveryoneFullAccess(const CHeldFolder& workFolder, const CExpandedTree&
     return granted;
 }
 
+BOOL GrantEveryoneReadAndRun(const CHeldFolder& workFolder, const CExpandedTree& tree)
+{
+    return GrantEveryone(workFolder, tree, kEveryoneReadAndRun, FALSE);
+}
+
+BOOL GrantEveryoneFullAccess(const CHeldFolder& workFolder, const CExpandedTree& tree)
+{
+    return GrantEveryone(workFolder, tree, kEveryoneFullAccess, TRUE);
+}
+
 BOOL GrantEveryoneFullAccess(const char* path)
 {
     CHeldFolder folder;
     CExpandedTree nothing;
-    return folder.OpenReal(path, NULL, WRITE_DAC) && GrantEveryoneFullAccess(folder, nothing);
+    return folder.OpenReal(path, NULL, WRITE_DAC | WRITE_OWNER) && GrantEveryoneFullAccess(folder, nothing);
 }

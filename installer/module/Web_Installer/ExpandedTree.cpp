@@ -33,3 +33,18 @@ void CExpandedTree::Close()
     m_count = 0;
     m_capacity = 0;
 }
+
+BOOL CExpandedTree::ShareFolders()
+{
+    for (LONG i = 0; i < m_count; ++i) {
+        if (!m_entries[i].folder)
+            continue;
+        HANDLE shared = ReOpenFile(m_entries[i].handle, kHeldForSecurity, kShareAll,
+                                   FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT);
+        if (shared == INVALID_HANDLE_VALUE)
+            return FALSE;
+        CloseHandle(m_entries[i].handle);
+        m_entries[i].handle = shared;
+    }
+    return TRUE;
+}

@@ -92,14 +92,13 @@ UINT CExpansion::OnFileExtracted(const FILEPATHS_A* paths)
         return Fail(kNotExpanded, target, paths->Win32Error, paths->Win32Error);
     // Nothing but this program can write in the private work folder, so the
     // member is where its path says. The handle it is checked through is
-    // kept for its grant, which so reaches this very file. It asks for no
-    // data access, which SetupAPI's own open could refuse.
+    // kept for its grants, which so reach this very file. It asks for no
+    // data access, which SetupAPI's or the installer's own opens could refuse.
     CWidePathText wide;
     FILE_STANDARD_INFO standard;
     CFileHandle file;
     if (WidenPath(member, &wide))
-        file.Reset(OpenItself(wide, FILE_READ_ATTRIBUTES | READ_CONTROL | WRITE_DAC,
-                              FILE_SHARE_READ | FILE_SHARE_WRITE));
+        file.Reset(OpenItself(wide, kHeldForSecurity, kShareAll));
     if (!file.IsValid() || !GetFileInformationByHandleEx(file.Get(), FileStandardInfo, &standard, sizeof(standard)))
         return Fail(kNotExpanded, target, GetLastError(), ERROR_WRITE_FAULT);
     if (standard.Directory)

@@ -32,7 +32,7 @@ BOOL CFolderChain::Hold(const char* path, size_t end, const WCHAR* expectedFinal
     }
     if (!WidenPath(path, &wide))
         return FALSE;
-    HANDLE level = OpenRealFolder(wide, expectedFinal, &m_finalPath, WRITE_DAC);
+    HANDLE level = OpenRealFolder(wide, expectedFinal, &m_finalPath, WRITE_DAC | WRITE_OWNER);
     if (level == INVALID_HANDLE_VALUE || !m_tree.Add(level, Deepest(), TRUE, &m_levels[m_count]))
         return FALSE;
     m_ends[m_count] = end;

@@ -11,8 +11,8 @@ const size_t kMaxFolderLevels = MAX_PATH / 2;
 // The folders from a held base folder down to one member's folder, a stack
 // of levels: each level is created when missing and opened as a real folder
 // at the final path its parent's gives it, so that none of them is a link.
-// Its handle goes to `tree`, which holds it (with WRITE_DAC, for the
-// folder's final protection) until the tree closes, also after the chain
+// Its handle goes to `tree`, which holds it (with WRITE_DAC and WRITE_OWNER,
+// for the folder's grants) until the tree closes, also after the chain
 // has moved on. The levels a member's folder shares with the previous one
 // are not opened again. The base itself is held by its owner and never
 // reopened.

@@ -59,6 +59,7 @@ void LaunchInstaller(const CHeldFolder& workFolder, CFileHandle& installer)
         return;
     }
     if (launched) {
+        TestSeam("installer-running", installerPath);
         WaitForSingleObject(launch.hProcess, INFINITE);
         DWORD exitCode = 0;
         GetExitCodeProcess(launch.hProcess, &exitCode);

@@ -36,7 +36,8 @@ static BOOL RemoveLeftoverOnce(const WCHAR* path, const WCHAR* expectedFinal)
 
     // Without delete sharing, nothing else can rename or replace the object
     // while it is held.
-    CFileHandle leftover(OpenItself(path, DELETE | FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE));
+    CFileHandle leftover(OpenItself(path, DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE));
     DWORD attributes = 0;
     FILE_STANDARD_INFO standard;
     if (!leftover.IsValid() || !QueryFile(leftover.Get(), &attributes, &standard))
@@ -53,15 +54,19 @@ static BOOL RemoveLeftoverOnce(const WCHAR* path, const WCHAR* expectedFinal)
             SetLastError(kRefusedFolder);
             return FALSE;
         }
-        // A read-only file cannot be deleted. Its attributes are changed by
-        // path, as writing them through a handle needs write access to the
-        // file; the held handle keeps that path on this file. With other names
-        // (hard links) the change would reach them all.
+        // A read-only file cannot be deleted. Its attribute is cleared
+        // through the held handle, which is on this very file, not a link's
+        // target. With other names (hard links) the change would reach them
+        // all.
         if ((attributes & FILE_ATTRIBUTE_READONLY) && standard.NumberOfLinks != 1) {
             SetLastError(kRefusedOtherNames);
             return FALSE;
         }
-        if ((attributes & FILE_ATTRIBUTE_READONLY) && !SetFileAttributesW(path, FILE_ATTRIBUTE_NORMAL))
+        FILE_BASIC_INFO basic;
+        memset(&basic, 0, sizeof(basic));
+        basic.FileAttributes = FILE_ATTRIBUTE_NORMAL;
+        if ((attributes & FILE_ATTRIBUTE_READONLY) &&
+            !SetFileInformationByHandle(leftover.Get(), FileBasicInfo, &basic, sizeof(basic)))
             return FALSE;
     }
     return DeleteHeld(leftover, path);
@@ -144,7 +149,12 @@ BOOL RemoveFolderTree(const WCHAR* path, const WCHAR* expectedFinal, CWidePathTe
     CFileHandle folder(OpenRealFolder(path, expectedFinal, &finalPath, DELETE));
     if (!folder.IsValid())
         return Stays(path, stays);
-    return RemoveFolderContents(folder.Get(), path, finalPath, stays) &&
+    return RemoveHeldFolderTree(folder, path, finalPath, stays);
+}
+
+BOOL RemoveHeldFolderTree(CFileHandle& folder, const WCHAR* path, const WCHAR* folderFinal, CWidePathText* stays)
+{
+    return RemoveFolderContents(folder.Get(), path, folderFinal, stays) &&
            (DeleteHeld(folder, path) || Stays(path, stays));
 }
 

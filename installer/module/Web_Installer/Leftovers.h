@@ -25,6 +25,9 @@ BOOL RemoveFolderContents(HANDLE folder, const WCHAR* path, const WCHAR* folderF
 // Removes the real folder at `path`, whose final path must be
 // `expectedFinal`, with everything in it, as RemoveFolderContents does.
 BOOL RemoveFolderTree(const WCHAR* path, const WCHAR* expectedFinal, CWidePathText* stays);
+// The same for the folder `folder` holds (with DELETE, as OpenRealFolder
+// opens one), at `path`, whose final path is `folderFinal`; it is closed.
+BOOL RemoveHeldFolderTree(CFileHandle& folder, const WCHAR* path, const WCHAR* folderFinal, CWidePathText* stays);
 
 // Renames the object `held` is open on (with DELETE access) to `newPath`,
 // through that handle, never replacing what stands there.

@@ -118,8 +118,7 @@ BOOL ExtractPayload(HINSTANCE instance, const CHeldFolder& workFolder, CExpanded
     CWidePathText wide;
     LONG entry = 0;
     if (!WidenPath(payload.Path(), &wide) ||
-        !tree.Add(OpenItself(wide, READ_CONTROL | WRITE_DAC, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE),
-                  kTreeRoot, FALSE, &entry)) {
+        !tree.Add(OpenItself(wide, kHeldForSecurity, kShareAll), kTreeRoot, FALSE, &entry)) {
         Report(GetLastError(), "payload file \"%s\" cannot be opened for its grant", payload.Path());
         return FALSE;
     }

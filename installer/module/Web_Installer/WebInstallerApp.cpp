@@ -63,8 +63,9 @@ BOOL CWebInstallerApp::InitInstance()
     if (!AcquireSingleInstanceMutex(osKind))
         return FALSE;
 
-    // Held from its creation until the run ends, and private until the
-    // payload is expanded and the installer checked and held.
+    // Held from its creation until the run ends; private until the payload is
+    // expanded and the installer checked and held, then open to Everyone for
+    // reading and running only, until the installer has ended.
     CWorkFolder workFolder;
     if (!workFolder.Locate())
         return FALSE;
@@ -77,13 +78,20 @@ BOOL CWebInstallerApp::InitInstance()
         return FALSE;
     TestSeam("expanded", workFolder.Path());
     CFileHandle installer(HoldPackedInstaller(m_hInstance, workFolder.Folder()));
+    if (!GrantEveryoneReadAndRun(workFolder.Folder(), expanded))
+        Report(GetLastError(), "work folder \"%s\" stays private while the installer runs: Everyone was not granted "
+               "reading", workFolder.Path());
+    if (!expanded.ShareFolders())
+        Report(GetLastError(), "a member folder in \"%s\" stays held: the installer cannot rename it",
+               workFolder.Path());
+    TestSeam("granted-expanded", workFolder.Path());
+    if (installer.IsValid())
+        LaunchInstaller(workFolder.Folder(), installer);
     if (!GrantEveryoneFullAccess(workFolder.Folder(), expanded))
         Report(GetLastError(), "work folder \"%s\" keeps its private protection: Everyone was not granted access",
                workFolder.Path());
     expanded.Close();
-    TestSeam("granted-expanded", workFolder.Path());
-    if (installer.IsValid())
-        LaunchInstaller(workFolder.Folder(), installer);
+    TestSeam("granted-full", workFolder.Path());
     return TRUE;
 }
 

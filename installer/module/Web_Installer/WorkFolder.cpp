@@ -12,9 +12,17 @@
 #include "Report.h"
 #include "TestSeam.h"
 
+TempPathFn TempPathReader(HMODULE kernel)
+{
+    TempPathFn second =
+        reinterpret_cast<TempPathFn>(reinterpret_cast<void*>(GetProcAddress(kernel, "GetTempPath2A")));
+    return second != NULL ? second : GetTempPathA;
+}
+
 BOOL CWorkFolder::Locate()
 {
-    DWORD length = GetTempPathA(static_cast<DWORD>(m_tempPath.GetCapacity()), m_tempPath.Buffer());
+    TempPathFn readTempPath = TempPathReader(GetModuleHandleA("kernel32.dll"));
+    DWORD length = readTempPath(static_cast<DWORD>(m_tempPath.GetCapacity()), m_tempPath.Buffer());
     if (length == 0 || length >= m_tempPath.GetCapacity()) {
         Report(length == 0 ? GetLastError() : ERROR_FILENAME_EXCED_RANGE,
                "temporary folder path cannot be read (%lu bytes, room for %u)", length, MAX_PATH - 1);
@@ -75,12 +83,19 @@ static void RemoveFoldersSetAside(const CHeldFolder& temp)
         if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) || !(attributes & FILE_ATTRIBUTE_DIRECTORY) ||
             wcslen(found.cFileName) <= kGuidLength + 1)
             continue;
+        // Where other accounts may create names (SYSTEM's temporary folder
+        // on older Windows), a folder one of them made is left alone at once.
         CWidePathText path;
         CFinalPath expectedFinal;
+        CFinalPath finalPath;
         CWidePathText stays;
-        if (JoinPath(&path, tempWide, found.cFileName) &&
-            JoinFinalPath(&expectedFinal, temp.FinalPath(), found.cFileName) &&
-            !RemoveFolderTree(path, expectedFinal, &stays)) {
+        if (!JoinPath(&path, tempWide, found.cFileName) ||
+            !JoinFinalPath(&expectedFinal, temp.FinalPath(), found.cFileName))
+            continue;
+        CFileHandle folder(OpenRealFolder(path, expectedFinal, &finalPath, DELETE));
+        if (folder.IsValid() && !IsOwnedByTrusted(folder.Get()))
+            continue;
+        if (!folder.IsValid() || !RemoveHeldFolderTree(folder, path, finalPath, &stays)) {
             DWORD error = GetLastError();
             char shown[MAX_PATH * 3];
             NarrowExactly(CP_ACP, stays.IsEmpty() ? path : stays, shown, sizeof(shown));
@@ -163,7 +178,7 @@ BOOL CWorkFolder::Create()
         Report(GetLastError(), "work folder \"%s\" cannot be created", work.Path());
         return FALSE;
     }
-    if (!m_folder.OpenReal(work.Path(), work.FinalPath(), WRITE_DAC) ||
+    if (!m_folder.OpenReal(work.Path(), work.FinalPath(), WRITE_DAC | WRITE_OWNER) ||
         (KeepsSecurity(m_folder.Handle(), work.Path()) && !IsOwnedByTrusted(m_folder.Handle()))) {
         Report(GetLastError(), "work folder \"%s\" refused; stopped before the grant", work.Path());
         m_folder.Close();
