@@ -386,6 +386,16 @@ class BadPayloads(ExpansionTest):
                 self.assert_stopped(reason)
                 if reason.startswith(work_refused) and os.path.isdir(self.prefix.work_folder):
                     self.assertEqual(0, stat.S_IMODE(os.stat(self.prefix.work_folder).st_mode) & 0o007)
+        # Where every account may create names (SYSTEM's temporary folder on
+        # older Windows), a folder set aside there by another one is left
+        # alone, and none of its content is touched.
+        aside = os.path.join(self.prefix.temp_dir, GUID + ".0000000100000001")
+        os.makedirs(aside)
+        with open(os.path.join(aside, "kept.txt"), "wb") as f:
+            f.write(b"another account's\r\n")
+        with self.prefix.setting(WEB_INSTALLER_TEST_SEAM="owner:other"):
+            self.expand("seams")
+        self.assertEqual(["kept.txt"], os.listdir(aside))
 
 
 class JapaneseHost(ExpansionTest):

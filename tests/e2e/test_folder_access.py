@@ -35,7 +35,7 @@ TRACED = ("kernel32.SetDefaultDllDirectories", "kernel32.SetProcessMitigationPol
           "advapi32.SetKernelObjectSecurity", "setupapi.SetupIterateCabinetA", "shell32.ShellExecuteExA",
           "kernel32.WaitForSingleObject", "kernel32.CloseHandle") + tuple("advapi32." + name for name in BY_NAME)
 TRACED_NAMES = {name.split(".")[1] for name in TRACED}
-CALL = re.compile(r'^(\w+):Call (\w+)\.(\w+)\(([0-9a-f]+)(?: "((?:[^"\\]|\\.)*)")?')
+CALL = re.compile(r'^(\w+):Call (\w+)\.(\w+)\(([0-9a-f]+)(?: "((?:[^"\\]|\\.)*)")?(?:,([0-9a-f]+))?')
 RET = re.compile(r"^(\w+):Ret  \w+\.(\w+)\(\) retval=([0-9a-f]+)")
 # WideCharToMultiByte's eight arguments; a string follows its pointer.
 ARGUMENT = r'([0-9a-f]+)(?: L"(?:[^"\\]|\\.)*")?'
@@ -69,8 +69,9 @@ class FolderAccess(PrefixTest):
     def traced_run(self, variant=None):
         """Runs the bootstrapper and returns, in order, the traced calls its
         thread makes outside other traced calls (not the shell's own, nor the
-        cabinet callback's), as (function, first argument, return value); the
-        first argument is the string or, for other types, its hex digits."""
+        cabinet callback's), as (function, first argument, return value,
+        second argument); the first argument is the string or, for other
+        types, its hex digits; the second, hex digits or None."""
         with self.prefix.setting(WINEDEBUG="+relay,warn+debugstr"):
             result = self.prefix.run(bootstrapper(variant))
         self.last_output = result.output
@@ -85,7 +86,7 @@ class FolderAccess(PrefixTest):
             if traced and call.group(1) == (thread or call.group(1)):
                 thread = call.group(1)
                 argument = call.group(4) if call.group(5) is None else call.group(5).replace("\\\\", "\\")
-                running.append([call.group(3), argument, None])
+                running.append([call.group(3), argument, None, call.group(6)])
                 if len(running) == 1:
                     calls.append(running[0])
                 continue
@@ -95,32 +96,37 @@ class FolderAccess(PrefixTest):
         return [tuple(c) for c in calls]
 
     def assert_full_run(self, calls, granted):
-        """Expanded, then granted once through handles (the work folder, then
-        everything expanded), launched, and the installer's process handle
-        closed after the wait."""
+        """Expanded, then granted through handles (the work folder, then
+        everything expanded): reading and running before the launch, full
+        access with the labels taken away only once the installer's process
+        has ended; the installer's process handle closed after the wait."""
         names = [c[0] for c in calls]
         self.assertEqual([], [c for c in calls if c[0] in BY_NAME], "no security call by name")
         expanded = names.index("SetupIterateCabinetA")
         self.assertNotEqual(0, calls[expanded][2])
         folder = self.prefix.windows_path(self.prefix.work_folder)
         self.assertTrue(calls[expanded][1].lower().startswith(folder.lower() + "\\"))
+        launch = names.index("ShellExecuteExA")
+        wait = names.index("WaitForSingleObject", launch)
+        self.assertEqual(0, calls[wait][2], "the installer's process ended")
         grants = [i for i, name in enumerate(names) if name == "SetKernelObjectSecurity"]
         self.assertTrue(grants and grants[0] > expanded, "the first security change follows the expansion")
+        reading = [calls[i] for i in grants if i < launch]
+        full = [calls[i] for i in grants if i > wait]
+        self.assertEqual(len(grants), len(reading) + len(full), "no security change while the installer runs")
         # Everything there but the installer's marker, which came later.
         granted_objects = sum(1 for _ in tree_below(self.prefix.work_folder)) - 1
-        self.assertEqual(granted_objects if granted else 1, len(grants))
-        self.assertEqual([granted] * len(grants), [calls[i][2] != 0 for i in grants])
-        self.assertLess(grants[-1], names.index("ShellExecuteExA"))
+        for calls_of_pass, information in ((reading, "%08x" % 0x4), (full, "%08x" % 0x14)):
+            self.assertEqual(granted_objects if granted else 1, len(calls_of_pass))
+            self.assertEqual([(granted, information)] * len(calls_of_pass),
+                             [(c[2] != 0, c[3]) for c in calls_of_pass])
         self.assertTrue(os.path.exists(os.path.join(self.prefix.work_folder, DEMO_MARKER)))
 
-        self.assertEqual(("SetDefaultDllDirectories", "%08x" % 0x800, 1), calls[0], "only system32, first of all")
+        self.assertEqual(("SetDefaultDllDirectories", "%08x" % 0x800, 1), calls[0][:3], "only system32, first of all")
         self.assertEqual(("SetProcessMitigationPolicy", "%08x" % 16), calls[1][:2], "no untrusted redirection")
         loads = [c[1].lower() for c in calls if c[0] == "LoadLibraryA" and "advapi32" in c[1].lower()]
-        self.assertEqual(["c:\\windows\\system32\\advapi32.dll"], loads, "one load for the one grant")
-
-        wait = names.index("WaitForSingleObject", names.index("ShellExecuteExA"))
-        self.assertEqual(0, calls[wait][2], "the installer's process ended")
-        self.assertIn(("CloseHandle", calls[wait][1], 1), calls[wait + 1:])
+        self.assertEqual(["c:\\windows\\system32\\advapi32.dll"] * 2, loads, "one load for each grant")
+        self.assertIn(("CloseHandle", calls[wait][1], 1), [c[:3] for c in calls[wait + 1:]])
 
     def test_new_folder_is_private_until_the_expansion_then_open_to_everyone(self):
         self.assert_full_run(self.traced_run(), granted=True)
@@ -139,12 +145,32 @@ class FolderAccess(PrefixTest):
         self.assertEqual([], [n for n in os.listdir(self.prefix.temp_dir) if n.startswith(GUID + ".")])
         shown = dict(DACL.findall(result.output))
         private = ("work-held", "payload-written", "member-extracted", "expanded", "digest-checked")
-        self.assertEqual(set(private + ("granted-expanded", "launching")), set(shown) & set(private + (
-            "granted-expanded", "launching")), result.output)
+        reading = ("granted-expanded", "launching", "installer-running")
+        self.assertEqual(set(), set(private + reading + ("granted-full",)) - set(shown), result.output)
         for point in private:
             self.assertNotIn(";;;WD)", shown[point], point)
-        for point in ("granted-expanded", "launching"):
-            self.assertRegex(shown[point], r"\(A;OICI;[^;]*;;;WD\)", point)
+        for point in reading:
+            self.assertIn("(A;OICI;0x1200a9;;;WD)", shown[point], point)
+        # Wine shows what the mode bits allow: everything but WRITE_DAC and WRITE_OWNER.
+        self.assertRegex(shown["granted-full"], r"\(A;OICI;(FA|0x1301ff);;;WD\)")
+
+    def test_installer_may_move_its_files_and_what_it_moves_out_is_not_granted(self):
+        # The run holds every object through the wait, in a way that keeps
+        # no installer from renaming its folders; a file the installer moves
+        # into its own place outside keeps the protection it had.
+        with self.prefix.setting(WEB_INSTALLER_TEST_SEAM="installer-running:rename-folder"):
+            result = self.prefix.run(bootstrapper("seams"))
+        self.assertIn("seam: installer-running:rename-folder done", result.output)
+        self.prefix.env["WEB_INSTALLER_TEST_SEAM"] = "installer-running:move-out"
+        calls = self.traced_run("seams")
+        self.assertIn("seam: installer-running:move-out done", self.last_output)
+        moved = os.path.join(self.prefix.temp_dir, "moved-out.ini")
+        self.assertEqual(0o4, mode(moved) & 0o6, "others read it, as while the installer ran, and cannot write")
+        for path in tree_below(self.prefix.work_folder):
+            if not path.endswith(DEMO_MARKER):
+                self.assertEqual(0o7, mode(path) & 0o7, path)
+        grants = [c for c in calls if c[0] == "SetKernelObjectSecurity"]
+        self.assertEqual(2 * sum(1 for _ in tree_below(self.prefix.work_folder)) - 1, len(grants))
 
     def test_folder_whose_security_cannot_be_rewritten_still_gets_a_full_run(self):
         # An append-only folder refuses a change of its mode, so Wine's

@@ -9,7 +9,8 @@ import unittest
 
 import nsis_installer as nsis
 from winehost import (CLEANUP_VALUE, CONFIG, DEMO_MARKER, INSTALLER, MUTEX_GLOBAL, PAYLOAD_FILE,
-                      RUNONCE_SUBKEY, PrefixTest, assert_stopped, bootstrapper, helper, read, tree, wait_for)
+                      RUNONCE_SUBKEY, PrefixTest, assert_stopped, bootstrapper, helper, read, tree,
+                      unprivileged_user, wait_for)
 
 # Written by the stand-in installers (tests/helpers/launch_*_gui.cpp).
 LOG = "launch-log.txt"
@@ -93,6 +94,42 @@ class Launch(PrefixTest):
         self.assertFalse(self.prefix.mutex_exists(MUTEX_GLOBAL))
         for folder in folders:
             self.assertEqual(0, self.prefix.probe("move", folder, folder + ".moved").returncode, folder)
+
+    def test_other_accounts_only_read_and_run_while_the_installer_runs(self):
+        # Wine turns the DACL into mode bits, which the kernel enforces on
+        # another Unix account: that is the other local account here.
+        other = unprivileged_user()
+        if other is None:
+            self.skipTest("acting as another account needs root")
+        process = self.start("launch_waiting")
+        self.wait_for_event("started")
+        work = self.prefix.work_folder
+        # Every account may pass through folders it cannot list, as on Windows.
+        folder = os.path.dirname(work)
+        while folder != os.path.dirname(self.prefix.path):
+            os.chmod(folder, os.stat(folder).st_mode | 0o001)
+            folder = os.path.dirname(folder)
+        installer = os.path.join(work, INSTALLER)
+        member = os.path.join(work, "data", "setup.ini")
+        moves = {
+            "a DLL beside the installer": f"echo planted > '{work}/version.dll'",
+            "a DLL in a member folder": f"echo planted > '{work}/data/version.dll'",
+            "the installer opened for writing": f"exec 3>>'{installer}'",
+            "a member opened for writing": f"exec 3>>'{member}'",
+            "a member renamed aside": f"mv '{member}' '{member}.aside'",
+            "reading the installer": f"cat '{installer}' >/dev/null",
+        }
+        done = {what: subprocess.run(["runuser", "-u", other, "--", "sh", "-c", script], stdin=subprocess.DEVNULL,
+                                     stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL).returncode == 0
+                for what, script in moves.items()}
+        self.assertEqual({what: what == "reading the installer" for what in moves}, done)
+        self.assertEqual(sorted(DATA_FILES + [INSTALLER, PAYLOAD_FILE, LOG]), tree(work))
+
+        self.release()
+        self.wait_for_event("ended")
+        self.assert_ends(process)
+        for name in [""] + DATA_FILES + [INSTALLER, PAYLOAD_FILE]:
+            self.assertEqual(0o7, os.stat(os.path.join(work, name)).st_mode & 0o7, name)
 
     def test_installer_that_hands_over_and_ends_ends_the_wait(self):
         process = self.start("launch_spawner")

@@ -21,7 +21,7 @@ from winehost import DEMO_MARKER, GUID, INSTALLER, Prefix, bootstrapper, env, re
 
 # The seams, in the order a run passes them.
 POINTS = ("temp-held", "emptying", "emptied", "work-held", "payload-creating", "payload-created", "payload-written",
-          "member-offered", "member-extracted", "expanded", "digest-checked", "granted-expanded", "launching")
+          "member-offered", "member-extracted", "expanded", "digest-checked", "granted-expanded", "launching", "installer-running")
 
 # Each move, with the first seam at which what it acts on is there, and why
 # it is left out before. A link is planted where nothing stands yet, but
@@ -40,6 +40,8 @@ MOVES = {
     "link-member": NO_MEMBER_FOLDER,
     "hardlink-member": NO_MEMBER_FOLDER,
     "plant-beside": NO_WORK_FOLDER,
+    "plant-member-folder": NO_MEMBER_FOLDER,
+    "replace-member": NOT_WRITTEN,
     "overwrite-installer": NOT_WRITTEN,
     "truncate-installer": NOT_WRITTEN,
     "delete-installer": NOT_WRITTEN,
@@ -84,6 +86,13 @@ SUITE_CELLS = (
     "launching:link-installer",
     "launching:truncate-installer",
     "launching:plant-beside",
+    "granted-expanded:plant-member-folder",
+    "launching:replace-member",
+    "installer-running:plant-beside",
+    "installer-running:plant-member-folder",
+    "installer-running:replace-member",
+    "installer-running:overwrite-member",
+    "installer-running:link-installer",
 )
 
 # Stop lines of the checks that end a run (docs/troubleshooting.md).

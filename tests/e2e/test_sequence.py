@@ -87,6 +87,17 @@ class Sequence(PrefixTest):
         self.run_bootstrapper()
         self.assertTrue(os.path.exists(os.path.join(real, GUID, DEMO_MARKER)))
 
+    def test_temporary_folder_comes_from_GetTempPath2A_where_kernel32_has_it(self):
+        # Windows 11 gives a SYSTEM process its own folder there; Wine has no
+        # such function, so the seam stands in for it, naming another folder.
+        system_temp = os.path.join(self.prefix.path, "drive_c", "windows", "SystemTemp")
+        os.makedirs(system_temp)
+        self.prefix.env["WEB_INSTALLER_TEST_SEAM"] = "temp-path-2:C:\\windows\\SystemTemp\\"
+        self.run_bootstrapper("seams")
+        self.assertTrue(os.path.exists(os.path.join(system_temp, GUID, DEMO_MARKER)))
+        self.assertFalse(os.path.exists(self.prefix.work_folder))
+        self.assertIn(b"C:\\windows\\SystemTemp\\" + GUID.encode(), self.prefix.cleanup_command())
+
     def test_temporary_folder_named_by_its_short_form_is_used(self):
         # As TEMP is for an account whose name is longer than eight letters.
         real = os.path.join(self.prefix.path, "drive_c", "users", "Administrator of this PC", "Temp")

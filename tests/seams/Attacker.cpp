@@ -28,6 +28,9 @@
 //   delete-<member>      the member deleted
 //   hold-<member>        the member opened without sharing, held to the end
 //   plant-beside         a DLL and a manifest added beside the installer
+//   plant-member-folder  a DLL added in InstData
+//   replace-member       InstData\setup.ini renamed aside, a file of its own
+//                        put in its place
 //   mount-work           the work folder emptied and, while it is held, made
 //                        a link in place, as a mount point is made on Windows
 //   swap-cabinet         CDInst.cab replaced by another cabinet of its size
@@ -375,6 +378,30 @@ Outcome PlantBeside(const char* work, const Places& places)
                : kBlocked;
 }
 
+// What the installer, or a system DLL inside it, would load by name from a
+// folder of its own.
+Outcome PlantInFolder(const char* folder, const Places& places)
+{
+    if (!Exists(folder))
+        return kAbsent;
+    if (!StandardUserGrants(folder, FILE_ADD_FILE, places))
+        return kDenied;
+    return WriteNew(folder, "version.dll", "MZ planted in a member folder") ? kDone : kBlocked;
+}
+
+Outcome ReplaceMember(const char* path, const Places& places)
+{
+    if (!Exists(path))
+        return kAbsent;
+    if (!MayRemove(path, places) || !MayAddTo(path, places))
+        return kDenied;
+    char folder[MAX_PATH];
+    const char* name = strrchr(path, '\\');
+    if (!ParentOf(path, folder) || name == NULL || !MoveAway(path))
+        return kBlocked;
+    return WriteNew(folder, name + 1, "[replaced by another user]\r\n") ? kDone : kBlocked;
+}
+
 // Everything inside `folder` deleted, depth first, as another user would;
 // FALSE at the first entry that cannot go, with the system's reason, or
 // with `denied` set where its DACL refuses it.
@@ -476,6 +503,8 @@ const Move kMoves[] = {
     {"hold-installer", INSTALLER_FILE_NAME, Hold},
     {"hold-member", MEMBER, Hold},
     {"plant-beside", "", PlantBeside},
+    {"plant-member-folder", "InstData", PlantInFolder},
+    {"replace-member", MEMBER, ReplaceMember},
     {"mount-work", "", MountInPlace},
     {"swap-cabinet", PAYLOAD_FILE_NAME, SwapCabinet},
 };

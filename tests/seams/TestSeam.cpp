@@ -64,6 +64,11 @@ static BOOL ShowDacl(const char* point)
 //   dacl    shows the work folder's DACL: "seam: <point> dacl <SDDL>"
 //   append-only  makes the folder append-only (chattr +a), so that its
 //           protection can no longer change
+//   move-out  as an installer moving a file of its own into place: moves
+//           InstData\setup.ini from the folder of `path` to the folder
+//           above, as moved-out.ini
+//   rename-folder  as an installer may: renames InstData in the folder of
+//           `path` to InstData.renamed and back
 // and the moves of another local user (Attacker.h).
 void TestSeam(const char* point, const char* path)
 {
@@ -103,6 +108,25 @@ void TestSeam(const char* point, const char* path)
         if (file.IsValid() && WriteFile(file.Get(), kPlanted, sizeof(kPlanted) - 1, &written, NULL) &&
             written == sizeof(kPlanted) - 1)
             return;
+    }
+    if (strcmp(action, "move-out") == 0 || strcmp(action, "rename-folder") == 0) {
+        char work[MAX_PATH];
+        char from[MAX_PATH];
+        char to[MAX_PATH];
+        const char* last = strrchr(path, '\\');
+        const BOOL moveOut = action[0] == 'm';
+        if (last == NULL || last - path >= MAX_PATH)
+            ExitProcess(3);
+        memcpy(work, path, last - path);
+        work[last - path] = '\0';
+        if (snprintf(from, MAX_PATH, moveOut ? "%s\\InstData\\setup.ini" : "%s\\InstData", work) >= MAX_PATH ||
+            snprintf(to, MAX_PATH, moveOut ? "%s\\..\\moved-out.ini" : "%s\\InstData.renamed", work) >= MAX_PATH)
+            ExitProcess(3);
+        if (MoveFileExA(from, to, 0) && (moveOut || MoveFileExA(to, from, 0))) {
+            snprintf(to, MAX_PATH, "seam: %s:%s done\n", point, action);
+            OutputDebugStringA(to);
+            return;
+        }
     }
     if (strcmp(action, "signal") == 0) {
         char name[MAX_PATH] = "WebInstallerTestSeam.";
@@ -292,4 +316,26 @@ HANDLE TestSeamOpenExisting(const WCHAR* path, DWORD access, DWORD share, DWORD 
         }
     }
     return file;
+}
+
+static char g_tempPath2[MAX_PATH];
+
+static DWORD WINAPI SeamTempPath2(DWORD capacity, LPSTR buffer)
+{
+    DWORD length = static_cast<DWORD>(strlen(g_tempPath2));
+    if (length >= capacity)
+        return length + 1;
+    memcpy(buffer, g_tempPath2, length + 1);
+    return length;
+}
+
+FARPROC TestSeamProcedure(HMODULE module, const char* name)
+{
+    char setting[MAX_PATH];
+    const char* folder = ActionAt("temp-path-2", setting);
+    if (folder == NULL || strcmp(name, "GetTempPath2A") != 0)
+        return GetProcAddress(module, name);
+    if (snprintf(g_tempPath2, sizeof(g_tempPath2), "%s", folder) >= MAX_PATH)
+        ExitProcess(3);
+    return reinterpret_cast<FARPROC>(reinterpret_cast<void*>(SeamTempPath2));
 }

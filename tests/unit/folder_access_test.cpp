@@ -459,6 +459,9 @@ TEST(RunDescriptors, FromPrivateToReadAndRunToFullAccess)
     BOOL defaulted = FALSE;
     ASSERT_TRUE(owner.ok() && GetSecurityDescriptorOwner(owner.get(), &userSid, &defaulted));
     const std::string privateDacl = Replace("D:P(A;OICI;FA;;;U)(A;OICI;FA;;;BA)(A;OICI;FA;;;SY)", ";U)", user);
+    // The platform's token is an elevated administrator's, high: the run
+    // labels its folder.
+    EXPECT_TRUE(RunsAtHighIntegrity());
     for (BOOL labelled : {TRUE, FALSE}) {
         CPrivateDescriptor created;
         ASSERT_TRUE(BuildPrivateDescriptor(userSid, labelled, &created));

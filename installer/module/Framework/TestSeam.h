@@ -37,8 +37,15 @@ TestSeamDispositionAsked TestSeamDispositionAt(LONG number);
 // ERROR_ACCESS_DENIED for a file whose deletion this process asked for and
 // whose name still exists.
 HANDLE TestSeamOpenExisting(const WCHAR* path, DWORD access, DWORD share, DWORD flags);
+// GetProcAddress, or for GetTempPath2A, which the tests' platform lacks, a
+// stand-in that names the folder the setting "temp-path-2:<folder>" gives.
+FARPROC TestSeamProcedure(HMODULE module, const char* name);
 #else
 inline void TestSeam(const char*, const char*) {}
+inline FARPROC TestSeamProcedure(HMODULE module, const char* name)
+{
+    return GetProcAddress(module, name);
+}
 inline DWORD TestSeamPiece(DWORD piece)
 {
     return piece;

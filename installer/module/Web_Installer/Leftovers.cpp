@@ -29,6 +29,23 @@ BOOL DeleteHeld(CFileHandle& held, const WCHAR* path)
     return FALSE;
 }
 
+// Clears the read-only attribute of the file `held` is open on, through a
+// handle opened from that one: the very file, never a link's target. Wine
+// opens no such handle on a file whose Unix mode is read-only for the
+// process, yet changes the mode by path; Windows makes the same access check
+// either way, and the file at `path` is the held one, not a link.
+static BOOL ClearReadOnly(HANDLE held, const WCHAR* path)
+{
+    FILE_BASIC_INFO basic;
+    memset(&basic, 0, sizeof(basic));
+    basic.FileAttributes = FILE_ATTRIBUTE_NORMAL;
+    CFileHandle writable(ReOpenFile(held, FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                    FILE_FLAG_OPEN_REPARSE_POINT));
+    if (writable.IsValid())
+        return SetFileInformationByHandle(writable.Get(), FileBasicInfo, &basic, sizeof(basic));
+    return GetLastError() == ERROR_ACCESS_DENIED && SetFileAttributesW(path, FILE_ATTRIBUTE_NORMAL);
+}
+
 static BOOL RemoveLeftoverOnce(const WCHAR* path, const WCHAR* expectedFinal)
 {
     if (GetFileAttributesW(path) == INVALID_FILE_ATTRIBUTES)
@@ -36,8 +53,7 @@ static BOOL RemoveLeftoverOnce(const WCHAR* path, const WCHAR* expectedFinal)
 
     // Without delete sharing, nothing else can rename or replace the object
     // while it is held.
-    CFileHandle leftover(OpenItself(path, DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES,
-                                    FILE_SHARE_READ | FILE_SHARE_WRITE));
+    CFileHandle leftover(OpenItself(path, DELETE | FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE));
     DWORD attributes = 0;
     FILE_STANDARD_INFO standard;
     if (!leftover.IsValid() || !QueryFile(leftover.Get(), &attributes, &standard))
@@ -54,19 +70,13 @@ static BOOL RemoveLeftoverOnce(const WCHAR* path, const WCHAR* expectedFinal)
             SetLastError(kRefusedFolder);
             return FALSE;
         }
-        // A read-only file cannot be deleted. Its attribute is cleared
-        // through the held handle, which is on this very file, not a link's
-        // target. With other names (hard links) the change would reach them
-        // all.
+        // A read-only file cannot be deleted. With other names (hard links)
+        // clearing the attribute would reach them all.
         if ((attributes & FILE_ATTRIBUTE_READONLY) && standard.NumberOfLinks != 1) {
             SetLastError(kRefusedOtherNames);
             return FALSE;
         }
-        FILE_BASIC_INFO basic;
-        memset(&basic, 0, sizeof(basic));
-        basic.FileAttributes = FILE_ATTRIBUTE_NORMAL;
-        if ((attributes & FILE_ATTRIBUTE_READONLY) &&
-            !SetFileInformationByHandle(leftover.Get(), FileBasicInfo, &basic, sizeof(basic)))
+        if ((attributes & FILE_ATTRIBUTE_READONLY) && !ClearReadOnly(leftover.Get(), path))
             return FALSE;
     }
     return DeleteHeld(leftover, path);

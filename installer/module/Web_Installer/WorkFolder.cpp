@@ -12,16 +12,21 @@
 #include "Report.h"
 #include "TestSeam.h"
 
-TempPathFn TempPathReader(HMODULE kernel)
+// GetTempPath2A where kernel32 exports it (Windows 11, and Windows 10 from
+// its 2025 updates): for SYSTEM a folder of its own that no other account
+// can reach, for everyone else what GetTempPathA gives.
+typedef DWORD(WINAPI* TempPathFn)(DWORD, LPSTR);
+
+static TempPathFn TempPathReader()
 {
-    TempPathFn second =
-        reinterpret_cast<TempPathFn>(reinterpret_cast<void*>(GetProcAddress(kernel, "GetTempPath2A")));
+    TempPathFn second = reinterpret_cast<TempPathFn>(
+        reinterpret_cast<void*>(TestSeamProcedure(GetModuleHandleA("kernel32.dll"), "GetTempPath2A")));
     return second != NULL ? second : GetTempPathA;
 }
 
 BOOL CWorkFolder::Locate()
 {
-    TempPathFn readTempPath = TempPathReader(GetModuleHandleA("kernel32.dll"));
+    TempPathFn readTempPath = TempPathReader();
     DWORD length = readTempPath(static_cast<DWORD>(m_tempPath.GetCapacity()), m_tempPath.Buffer());
     if (length == 0 || length >= m_tempPath.GetCapacity()) {
         Report(length == 0 ? GetLastError() : ERROR_FILENAME_EXCED_RANGE,

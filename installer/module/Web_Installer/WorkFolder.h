@@ -6,13 +6,6 @@
 #include "NarrowString.h"
 #include "PathText.h"
 
-// How the temporary folder is read: GetTempPath2A where `kernel` exports it
-// (Windows 11, and Windows 10 from its 2025 updates), which gives SYSTEM a
-// folder of its own that no other account can reach and everyone else what
-// GetTempPathA gives; GetTempPathA elsewhere.
-typedef DWORD(WINAPI* TempPathFn)(DWORD, LPSTR);
-TempPathFn TempPathReader(HMODULE kernel);
-
 // The run's work folder: the product GUID in the user's temporary folder.
 // From Create on, the temporary folder and the work folder are both held
 // open without delete sharing until the object goes, so that neither can be
@@ -21,8 +14,8 @@ class CWorkFolder {
 public:
     CWorkFolder() {}
 
-    // The path: the temporary folder as TempPathReader's function names it,
-    // then the GUID.
+    // The path: the temporary folder as GetTempPath2A (where the system has
+    // it) or GetTempPathA names it, then the GUID.
     BOOL Locate();
 
     // Creates the folder, or takes the one an earlier run left. FALSE unless
