@@ -1,8 +1,9 @@
 /* The least that any bootstrapper of this kind does, as one process: write
    the cabinet from a mapping into a new folder, expand it there with
-   extrac32, start a program that exits at once and wait for it.
+   extrac32, start a program and wait for it. The bench has it start the
+   installer just expanded, the program that the bootstrapper starts.
 
-     floor.exe <cabinet> <folder> <extrac32.exe> <trivial.exe>
+     floor.exe <cabinet> <folder> <extrac32.exe> <program.exe>
 
    Exit code 0 when every step succeeded, else the number of the step. */
 #include <windows.h>

@@ -10,7 +10,7 @@ from support import PAYLOAD_RESOURCE, read_pe, resources
 
 PRODUCT_EXE = os.environ["PRODUCT_EXE"]
 PRODUCT_PAYLOAD = os.environ["PRODUCT_PAYLOAD"]
-SYSTEM_DLLS = {"kernel32.dll", "advapi32.dll", "setupapi.dll", "shell32.dll", "user32.dll", "msvcrt.dll"}
+SYSTEM_DLLS = {"ntdll.dll", "kernel32.dll", "advapi32.dll", "setupapi.dll", "shell32.dll", "user32.dll", "msvcrt.dll"}
 RT_MANIFEST = 24
 
 

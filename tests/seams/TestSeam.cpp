@@ -190,6 +190,26 @@ static BOOL EndsInName(const WCHAR* path, const char* name, int length)
 // <name> (every time, or only in its <n>-th answer) as if it lay in a folder
 // "elsewhere" inside its folder: what a link or junction that the platform
 // followed silently would show.
+// final-path-out:<name> answers for the object whose final path ends in
+// <name> as Windows does once another program has moved it out of its
+// folder ("\moved-out\<name>"), which the platform keeps showing where it
+// was opened.
+static DWORD MovedOut(WCHAR* path, DWORD length, DWORD capacity)
+{
+    char setting[MAX_PATH];
+    const char* name = ActionAt("final-path-out", setting);
+    if (name == NULL || !EndsInName(path, name, static_cast<int>(strlen(name))))
+        return length;
+    WCHAR last[MAX_PATH];
+    if (wcslen(wcsrchr(path, L'\\')) >= MAX_PATH)
+        ExitProcess(3);
+    wcscpy(last, wcsrchr(path, L'\\'));
+    int written = _snwprintf(path, capacity, L"\\moved-out%ls", last);
+    if (written < 0 || static_cast<DWORD>(written) >= capacity)
+        ExitProcess(3);
+    return static_cast<DWORD>(written);
+}
+
 DWORD TestSeamFinalPath(HANDLE file, WCHAR* path, DWORD capacity, DWORD flags)
 {
     const DWORD otherNames = VOLUME_NAME_GUID | VOLUME_NAME_NT | VOLUME_NAME_NONE;
@@ -198,6 +218,8 @@ DWORD TestSeamFinalPath(HANDLE file, WCHAR* path, DWORD capacity, DWORD flags)
         return 0;
     }
     DWORD length = GetFinalPathNameByHandleW(file, path, capacity, flags);
+    if (length > 0 && length < capacity)
+        length = MovedOut(path, length, capacity);
     char setting[MAX_PATH];
     const char* name = ActionAt("final-path", setting);
     if (name == NULL || length == 0 || length >= capacity)

@@ -199,13 +199,13 @@ BOOL TakeLabelAway(SECURITY_DESCRIPTOR* descriptor, ACL* noLabel)
            SetSecurityDescriptorSacl(descriptor, TRUE, noLabel, FALSE);
 }
 
-// One pass over the work folder and its tree. The full pass after the
-// installer also takes the labels away, and reaches only what is still in
-// the work folder: a file the installer moved into its own place keeps the
-// protection it has there.
+// One pass over the work folder and its tree. The pass after the installer
+// also takes the labels away, and reaches only what is still in the work
+// folder: a file the installer moved into its own place keeps the protection
+// it has there.
 struct GrantPass {
     ACCESS_MASK access;
-    BOOL final;
+    BOOL afterInstaller;
     const AclFunctions& functions;
     const WCHAR* workFinal;
 };
@@ -213,7 +213,7 @@ struct GrantPass {
 static BOOL Store(HANDLE handle, SECURITY_DESCRIPTOR* descriptor, const GrantPass& pass)
 {
     ACL noLabel;
-    if (!pass.final)
+    if (!pass.afterInstaller)
         return SetKernelObjectSecurity(handle, DACL_SECURITY_INFORMATION, descriptor);
     return TakeLabelAway(descriptor, &noLabel) &&
            SetKernelObjectSecurity(handle, DACL_SECURITY_INFORMATION | LABEL_SECURITY_INFORMATION, descriptor);
@@ -234,11 +234,12 @@ static BOOL IsStillBelow(HANDLE handle, const WCHAR* folderFinal)
 }
 
 // Stores `acl` through `handle` as the inherited DACL it is. An object its
-// folder hands nothing down to keeps the DACL it has.
+// folder hands nothing down to keeps the DACL it has, as does, after the
+// installer, one that is no longer in the work folder.
 static BOOL StoreInheritedDacl(HANDLE handle, PACL acl, const GrantPass& pass)
 {
     SECURITY_DESCRIPTOR descriptor;
-    if (acl->AceCount == 0 || (pass.final && !IsStillBelow(handle, pass.workFinal)))
+    if (acl->AceCount == 0 || (pass.afterInstaller && !IsStillBelow(handle, pass.workFinal)))
         return TRUE;
     return BuildInheritedDescriptor(acl, pass.functions, &descriptor) && Store(handle, &descriptor, pass);
 }
@@ -293,8 +294,9 @@ static BOOL GrantToSid(const CHeldFolder& workFolder, const CExpandedTree& tree,
         return FALSE;
     PACL newAcl = NULL;
     SECURITY_DESCRIPTOR newDescriptor;
-    BOOL granted = BuildEveryoneGrant(oldDescriptor, everyone, pass.access, pass.functions, &newDescriptor, &newAcl) &&
-                   Store(workFolder.Handle(), &newDescriptor, pass) && GrantTree(newAcl, tree, pass);
+    BOOL granted =
+        BuildEveryoneGrant(oldDescriptor, everyone, pass.access, pass.functions, &newDescriptor, &newAcl) &&
+        Store(workFolder.Handle(), &newDescriptor, pass) && GrantTree(newAcl, tree, pass);
     DWORD error = GetLastError();
     FreeBlock(newAcl);
     HeapFree(GetProcessHeap(), 0, oldDescriptor);
@@ -302,7 +304,8 @@ static BOOL GrantToSid(const CHeldFolder& workFolder, const CExpandedTree& tree,
     return granted;
 }
 
-static BOOL GrantEveryone(const CHeldFolder& workFolder, const CExpandedTree& tree, ACCESS_MASK access, BOOL final)
+static BOOL GrantEveryone(const CHeldFolder& workFolder, const CExpandedTree& tree, ACCESS_MASK access,
+                          BOOL afterInstaller)
 {
     char advapiPath[MAX_PATH] = {0};
     UINT length = GetSystemDirectoryA(advapiPath, MAX_PATH);
@@ -330,7 +333,7 @@ static BOOL GrantEveryone(const CHeldFolder& workFolder, const CExpandedTree& tr
         SID_IDENTIFIER_AUTHORITY worldAuthority = SECURITY_WORLD_SID_AUTHORITY;
         PSID everyone = NULL;
         if (AllocateAndInitializeSid(&worldAuthority, 1, SECURITY_WORLD_RID, 0, 0, 0, 0, 0, 0, 0, &everyone)) {
-            GrantPass pass = {access, final, functions, workFolder.FinalPath()};
+            GrantPass pass = {access, afterInstaller, functions, workFolder.FinalPath()};
             granted = GrantToSid(workFolder, tree, everyone, pass);
             FreeSid(everyone);
         }

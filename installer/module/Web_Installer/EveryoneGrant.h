@@ -26,9 +26,9 @@ const ACCESS_MASK kEveryoneFullAccess = GENERIC_ALL;
 // Builds in `newDescriptor` the DACL of `oldDescriptor` with one inheritable
 // entry for `everyone` that allows `access`: after the explicit entries that
 // precede the first inherited one (less any older entries for `everyone`),
-// before the inherited ones. The DACL's inheritance control bits are carried over.
-// `*newAcl` receives the heap block that `newDescriptor` points into; the
-// caller frees it with HeapFree on every outcome.
+// before the inherited ones. The DACL's inheritance control bits are carried
+// over. `*newAcl` receives the heap block that `newDescriptor` points into;
+// the caller frees it with HeapFree on every outcome.
 BOOL BuildEveryoneGrant(PSECURITY_DESCRIPTOR oldDescriptor, PSID everyone, ACCESS_MASK access,
                         const AclFunctions& functions, SECURITY_DESCRIPTOR* newDescriptor, PACL* newAcl);
 

@@ -55,6 +55,17 @@ BOOL CHeldFolder::OpenResolved(const char* path)
     return Hold(OpenResolvedFolder(wide, &m_finalPath), path);
 }
 
+BOOL CHeldFolder::Adopt(HANDLE created, const char* path, const WCHAR* expectedFinal)
+{
+    if (created != INVALID_HANDLE_VALUE && !HasFinalPath(created, expectedFinal, &m_finalPath)) {
+        DWORD error = GetLastError();
+        CloseHandle(created);
+        SetLastError(error);
+        created = INVALID_HANDLE_VALUE;
+    }
+    return Hold(created, path);
+}
+
 void CHeldFolder::Close()
 {
     m_handle.Reset(INVALID_HANDLE_VALUE);

@@ -32,6 +32,9 @@ public:
     // Holds the folder at `path` wherever links lead: for a folder whose
     // place the system, not this program, decides.
     BOOL OpenResolved(const char* path);
+    // Holds the folder `created` is open on, a folder this process has just
+    // created at `path`, whose final path must be `expectedFinal`.
+    BOOL Adopt(HANDLE created, const char* path, const WCHAR* expectedFinal);
     void Close();
 
     // The one way to name what lies inside: `name` (one component or a

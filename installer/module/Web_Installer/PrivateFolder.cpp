@@ -1,5 +1,7 @@
 #include "PrivateFolder.h"
 
+#include <winternl.h>
+
 #include "FolderOwner.h"
 
 // Full access, inherited by files and folders, for each account.
@@ -54,12 +56,23 @@ BOOL RunsAtHighIntegrity()
     return *count > 0 && *GetSidSubAuthority(integrity.label.Label.Sid, *count - 1) >= SECURITY_MANDATORY_HIGH_RID;
 }
 
-BOOL CreatePrivateFolder(const WCHAR* path)
+HANDLE CreatePrivateFolder(HANDLE parent, const WCHAR* name, DWORD access, DWORD share)
 {
     CProcessUser user;
     CPrivateDescriptor priv;
     if (!GetProcessUser(&user) || !BuildPrivateDescriptor(user.user.User.Sid, RunsAtHighIntegrity(), &priv))
-        return FALSE;
-    SECURITY_ATTRIBUTES attributes = {sizeof(attributes), &priv.descriptor, FALSE};
-    return CreateDirectoryW(path, &attributes);
+        return INVALID_HANDLE_VALUE;
+    UNICODE_STRING objectName;
+    RtlInitUnicodeString(&objectName, name);
+    OBJECT_ATTRIBUTES attributes;
+    InitializeObjectAttributes(&attributes, &objectName, OBJ_CASE_INSENSITIVE, parent, &priv.descriptor);
+    IO_STATUS_BLOCK io;
+    HANDLE folder = NULL;
+    NTSTATUS status = NtCreateFile(&folder, access | SYNCHRONIZE, &attributes, &io, NULL, FILE_ATTRIBUTE_NORMAL, share,
+                                   FILE_CREATE, FILE_DIRECTORY_FILE | FILE_SYNCHRONOUS_IO_NONALERT, NULL, 0);
+    if (status < 0) {
+        SetLastError(RtlNtStatusToDosError(status));
+        return INVALID_HANDLE_VALUE;
+    }
+    return folder;
 }

@@ -25,11 +25,14 @@ BOOL BuildPrivateDescriptor(PSID user, BOOL labelled, CPrivateDescriptor* out);
 // only a label keeps them from writing.
 BOOL RunsAtHighIntegrity();
 
-// Creates the folder `path` so that, from its first moment, only the
-// process's user, Administrators and SYSTEM can open it, and, when the
-// process runs at high integrity, no process below it can write, delete or
-// re-permission anything in it. Another account can then neither add to
-// it, nor change what is in it, nor make it or anything in it a link or a
-// mount point. A volume that stores no security (FAT, exFAT) ignores it all;
-// nothing there can be a link.
-BOOL CreatePrivateFolder(const WCHAR* path);
+// Creates the folder `name` in the folder `parent` is open on, so that, from
+// its first moment, only the process's user, Administrators and SYSTEM can
+// open it, and, when the process runs at high integrity, no process below it
+// can write, delete or re-permission anything in it. Another account can then
+// neither add to it, nor change what is in it, nor make it or anything in it a
+// link or a mount point. It is created and opened in one call, with `access`
+// and `share`, so that nothing can take its place between its creation and
+// its hold. A volume that stores no security (FAT, exFAT) ignores the
+// descriptor; nothing there can be a link. INVALID_HANDLE_VALUE, with the last
+// error, when it cannot be created (also when the name exists).
+HANDLE CreatePrivateFolder(HANDLE parent, const WCHAR* name, DWORD access, DWORD share);

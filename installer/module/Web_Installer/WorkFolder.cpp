@@ -43,12 +43,17 @@ BOOL CWorkFolder::Locate()
 }
 
 // FAT and exFAT store no security: every file there shows a world
-// descriptor, owned by Everyone, and there is no protection to lose. The
-// grant is still asked for, and does nothing there.
-static BOOL KeepsSecurity(HANDLE folder, const char* path)
+// descriptor, owned by Everyone, and there is no protection to lose, nor an
+// owner to ask. The grants are still asked for, and do nothing there.
+static BOOL StoresSecurity(HANDLE object)
 {
     DWORD flags = 0;
-    if (!TestSeamVolumeFlags(folder, &flags) || (flags & FILE_PERSISTENT_ACLS))
+    return !TestSeamVolumeFlags(object, &flags) || (flags & FILE_PERSISTENT_ACLS);
+}
+
+static BOOL KeepsSecurity(HANDLE folder, const char* path)
+{
+    if (StoresSecurity(folder))
         return TRUE;
     Report(0, "work folder \"%s\" is on a volume that stores no security; its owner is not checked", path);
     return FALSE;
@@ -98,7 +103,7 @@ static void RemoveFoldersSetAside(const CHeldFolder& temp)
             !JoinFinalPath(&expectedFinal, temp.FinalPath(), found.cFileName))
             continue;
         CFileHandle folder(OpenRealFolder(path, expectedFinal, &finalPath, DELETE));
-        if (folder.IsValid() && !IsOwnedByTrusted(folder.Get()))
+        if (folder.IsValid() && StoresSecurity(folder.Get()) && !IsOwnedByTrusted(folder.Get()))
             continue;
         if (!folder.IsValid() || !RemoveHeldFolderTree(folder, path, finalPath, &stays)) {
             DWORD error = GetLastError();
@@ -177,13 +182,15 @@ BOOL CWorkFolder::Create()
     if (!SetLeftoverAside(work, m_temp))
         return FALSE;
 
-    // A new folder every run, private from its creation until the grant.
-    CWidePathText wide;
-    if (!WidenPath(work.Path(), &wide) || !CreatePrivateFolder(wide)) {
+    // A new folder every run, private from its creation until the launch,
+    // held from that very moment.
+    HANDLE created = CreatePrivateFolder(m_temp.Handle(), L"" PRODUCT_GUID, kFolderAccess | WRITE_DAC | WRITE_OWNER,
+                                         kFolderSharing);
+    if (created == INVALID_HANDLE_VALUE) {
         Report(GetLastError(), "work folder \"%s\" cannot be created", work.Path());
         return FALSE;
     }
-    if (!m_folder.OpenReal(work.Path(), work.FinalPath(), WRITE_DAC | WRITE_OWNER) ||
+    if (!m_folder.Adopt(created, work.Path(), work.FinalPath()) ||
         (KeepsSecurity(m_folder.Handle(), work.Path()) && !IsOwnedByTrusted(m_folder.Handle()))) {
         Report(GetLastError(), "work folder \"%s\" refused; stopped before the grant", work.Path());
         m_folder.Close();
