@@ -158,7 +158,7 @@ class FolderAccess(PrefixTest):
     def test_installer_may_move_its_files_and_what_it_moves_out_is_not_granted(self):
         # The run holds every object through the wait, in a way that keeps
         # no installer from renaming its folders; a file the installer moves
-        # into its own place outside keeps the protection it had.
+        # or links into its own place outside keeps the protection it had.
         with self.prefix.setting(WEB_INSTALLER_TEST_SEAM="installer-running:rename-folder"):
             result = self.prefix.run(bootstrapper("seams"))
         self.assertIn("seam: installer-running:rename-folder done", result.output)
@@ -166,16 +166,20 @@ class FolderAccess(PrefixTest):
         # answers as Windows does (for the first run's setup.ini too, which
         # is therefore removed first).
         shutil.rmtree(self.prefix.work_folder)
-        self.prefix.env["WEB_INSTALLER_TEST_SEAM"] = "installer-running:move-out;final-path-out:setup.ini"
+        self.prefix.env["WEB_INSTALLER_TEST_SEAM"] = ("launching:link-out;installer-running:move-out;"
+                                                     "final-path-out:setup.ini")
         calls = self.traced_run("seams")
+        self.assertIn("seam: launching:link-out done", self.last_output)
         self.assertIn("seam: installer-running:move-out done", self.last_output)
-        moved = os.path.join(self.prefix.temp_dir, "moved-out.ini")
-        self.assertEqual(0o4, mode(moved) & 0o6, "others read it, as while the installer ran, and cannot write")
+        linked = os.path.join(self.prefix.work_folder, "language", "languages.txt")
+        for path in (os.path.join(self.prefix.temp_dir, "moved-out.ini"), linked):
+            self.assertEqual(0o4, mode(path) & 0o6, f"{path}: others read it, as while the installer ran, not write")
         for path in tree_below(self.prefix.work_folder):
-            if not path.endswith(DEMO_MARKER):
+            if not path.endswith(DEMO_MARKER) and path != linked:
                 self.assertEqual(0o7, mode(path) & 0o7, path)
+        # Both left out of the full grant.
         grants = [c for c in calls if c[0] == "SetKernelObjectSecurity"]
-        self.assertEqual(2 * sum(1 for _ in tree_below(self.prefix.work_folder)) - 1, len(grants))
+        self.assertEqual(2 * sum(1 for _ in tree_below(self.prefix.work_folder)) - 2, len(grants))
 
     def test_folder_whose_security_cannot_be_rewritten_still_gets_a_full_run(self):
         # An append-only folder refuses a change of its mode, so Wine's

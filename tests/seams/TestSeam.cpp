@@ -55,6 +55,47 @@ static BOOL ShowDacl(const char* point)
     return TRUE;
 }
 
+// What an installer may do to its own files: "move-out", "rename-folder"
+// and "link-out" (below), in the folder of `path`. FALSE for another action.
+static BOOL InstallerMove(const char* point, const char* action, const char* path)
+{
+    static const struct {
+        const char* action;
+        const char* from;
+        const char* to;
+    } kMoves[] = {
+        {"move-out", "%s\\InstData\\setup.ini", "%s\\..\\moved-out.ini"},
+        {"rename-folder", "%s\\InstData", "%s\\InstData.renamed"},
+        {"link-out", "%s\\language\\languages.txt", "%s\\..\\linked-out.txt"},
+    };
+    size_t move = 0;
+    while (move < sizeof(kMoves) / sizeof(kMoves[0]) && strcmp(kMoves[move].action, action) != 0)
+        ++move;
+    if (move == sizeof(kMoves) / sizeof(kMoves[0]))
+        return FALSE;
+    char work[MAX_PATH];
+    char from[MAX_PATH];
+    char to[MAX_PATH];
+    const char* last = strrchr(path, '\\');
+    if (last == NULL || last - path >= MAX_PATH)
+        ExitProcess(3);
+    memcpy(work, path, last - path);
+    work[last - path] = '\0';
+    if (snprintf(from, MAX_PATH, kMoves[move].from, work) >= MAX_PATH ||
+        snprintf(to, MAX_PATH, kMoves[move].to, work) >= MAX_PATH)
+        ExitProcess(3);
+    BOOL done = FALSE;
+    if (move == 2)
+        done = CreateHardLinkA(to, from, NULL);
+    else
+        done = MoveFileExA(from, to, 0) && (move == 0 || MoveFileExA(to, from, 0));
+    if (!done)
+        ExitProcess(3);
+    snprintf(to, MAX_PATH, "seam: %s:%s done\n", point, action);
+    OutputDebugStringA(to);
+    return TRUE;
+}
+
 // Actions on `path`:
 //   append  adds bytes at the end of the file, which keeps a cabinet
 //           readable while changing its size
@@ -69,6 +110,9 @@ static BOOL ShowDacl(const char* point)
 //           above, as moved-out.ini
 //   rename-folder  as an installer may: renames InstData in the folder of
 //           `path` to InstData.renamed and back
+//   link-out  as an installer linking a file of its own into place: gives
+//           language\languages.txt in the folder of `path` a second name in
+//           the folder above, linked-out.txt
 // and the moves of another local user (Attacker.h).
 void TestSeam(const char* point, const char* path)
 {
@@ -109,25 +153,8 @@ void TestSeam(const char* point, const char* path)
             written == sizeof(kPlanted) - 1)
             return;
     }
-    if (strcmp(action, "move-out") == 0 || strcmp(action, "rename-folder") == 0) {
-        char work[MAX_PATH];
-        char from[MAX_PATH];
-        char to[MAX_PATH];
-        const char* last = strrchr(path, '\\');
-        const BOOL moveOut = action[0] == 'm';
-        if (last == NULL || last - path >= MAX_PATH)
-            ExitProcess(3);
-        memcpy(work, path, last - path);
-        work[last - path] = '\0';
-        if (snprintf(from, MAX_PATH, moveOut ? "%s\\InstData\\setup.ini" : "%s\\InstData", work) >= MAX_PATH ||
-            snprintf(to, MAX_PATH, moveOut ? "%s\\..\\moved-out.ini" : "%s\\InstData.renamed", work) >= MAX_PATH)
-            ExitProcess(3);
-        if (MoveFileExA(from, to, 0) && (moveOut || MoveFileExA(to, from, 0))) {
-            snprintf(to, MAX_PATH, "seam: %s:%s done\n", point, action);
-            OutputDebugStringA(to);
-            return;
-        }
-    }
+    if (InstallerMove(point, action, path))
+        return;
     if (strcmp(action, "signal") == 0) {
         char name[MAX_PATH] = "WebInstallerTestSeam.";
         strncat(name, point, sizeof(name) - strlen(name) - 1);

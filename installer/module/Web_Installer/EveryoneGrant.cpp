@@ -201,8 +201,8 @@ BOOL TakeLabelAway(SECURITY_DESCRIPTOR* descriptor, ACL* noLabel)
 
 // One pass over the work folder and its tree. The pass after the installer
 // also takes the labels away, and reaches only what is still in the work
-// folder: a file the installer moved into its own place keeps the protection
-// it has there.
+// folder and nowhere else: a file the installer moved or linked into its own
+// place keeps the protection it has there.
 struct GrantPass {
     ACCESS_MASK access;
     BOOL afterInstaller;
@@ -220,11 +220,14 @@ static BOOL Store(HANDLE handle, SECURITY_DESCRIPTOR* descriptor, const GrantPas
 }
 
 // TRUE when the object `handle` is open on lies below the folder whose final
-// path is `folderFinal`.
+// path is `folderFinal`, and, for a file, has no other name, which could lie
+// anywhere on the volume.
 static BOOL IsStillBelow(HANDLE handle, const WCHAR* folderFinal)
 {
     CFinalPath finalPath;
-    if (!HasFinalPath(handle, NULL, &finalPath))
+    FILE_STANDARD_INFO standard;
+    if (!GetFileInformationByHandleEx(handle, FileStandardInfo, &standard, sizeof(standard)) ||
+        (!standard.Directory && standard.NumberOfLinks != 1) || !HasFinalPath(handle, NULL, &finalPath))
         return FALSE;
     const size_t length = wcslen(folderFinal);
     if (wcslen(finalPath) <= length + 1 || finalPath.Get()[length] != L'\\')
