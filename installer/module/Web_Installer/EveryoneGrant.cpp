@@ -6,7 +6,7 @@
 #include <type_traits>
 
 #include "BoundedString.h"
-#include "NoFollow.h"
+#include "TestSeam.h"
 
 static_assert(std::is_same<SetSecurityDescriptorControlFn, decltype(&SetSecurityDescriptorControl)>::value,
               "SetSecurityDescriptorControlFn must match the SDK declaration");
@@ -207,7 +207,9 @@ struct GrantPass {
     ACCESS_MASK access;
     BOOL afterInstaller;
     const AclFunctions& functions;
-    const WCHAR* workFinal;
+    // The work folder's path within its volume, for the pass after the
+    // installer.
+    const WCHAR* workPath;
 };
 
 static BOOL Store(HANDLE handle, SECURITY_DESCRIPTOR* descriptor, const GrantPass& pass)
@@ -219,32 +221,46 @@ static BOOL Store(HANDLE handle, SECURITY_DESCRIPTOR* descriptor, const GrantPas
            SetKernelObjectSecurity(handle, DACL_SECURITY_INFORMATION | LABEL_SECURITY_INFORMATION, descriptor);
 }
 
-// TRUE when the object `handle` is open on lies below the folder whose final
-// path is `folderFinal`, and, for a file, has no other name, which could lie
-// anywhere on the volume.
-static BOOL IsStillBelow(HANDLE handle, const WCHAR* folderFinal)
+// The path of the object `handle` is open on within its volume. A rename or a
+// hard link never leaves the volume, so this is where the object is, without
+// the volume's name, which costs more to look up.
+static BOOL VolumePath(HANDLE handle, CFinalPath* path)
 {
-    CFinalPath finalPath;
+    const DWORD capacity = static_cast<DWORD>(path->GetCapacity());
+    DWORD length = TestSeamFinalPath(handle, path->Buffer(), capacity, FILE_NAME_NORMALIZED | VOLUME_NAME_NONE);
+    if (length > 0 && length < capacity)
+        return TRUE;
+    path->Clear();
+    return FALSE;
+}
+
+// TRUE when the object `handle` is open on lies below the folder whose path
+// within the volume is `folderPath`, and, for a file, has no other name,
+// which could lie anywhere on the volume.
+static BOOL IsStillBelow(HANDLE handle, BOOL folder, const WCHAR* folderPath)
+{
+    CFinalPath path;
     FILE_STANDARD_INFO standard;
-    if (!GetFileInformationByHandleEx(handle, FileStandardInfo, &standard, sizeof(standard)) ||
-        (!standard.Directory && standard.NumberOfLinks != 1) || !HasFinalPath(handle, NULL, &finalPath))
+    if ((!folder && (!GetFileInformationByHandleEx(handle, FileStandardInfo, &standard, sizeof(standard)) ||
+                     standard.NumberOfLinks != 1)) ||
+        !VolumePath(handle, &path))
         return FALSE;
-    const size_t length = wcslen(folderFinal);
-    if (wcslen(finalPath) <= length + 1 || finalPath.Get()[length] != L'\\')
+    const size_t length = wcslen(folderPath);
+    if (wcslen(path) <= length + 1 || path.Get()[length] != L'\\')
         return FALSE;
-    finalPath.Buffer()[length] = L'\0';
-    return IsSameFinalPath(finalPath, folderFinal);
+    path.Buffer()[length] = L'\0';
+    return IsSameFinalPath(path, folderPath);
 }
 
 // Stores `acl` through `handle` as the inherited DACL it is. An object its
 // folder hands nothing down to keeps the DACL it has, as does, after the
 // installer, one that is no longer in the work folder.
-static BOOL StoreInheritedDacl(HANDLE handle, PACL acl, const GrantPass& pass)
+static BOOL StoreInheritedDacl(const CExpandedTree::Entry& entry, PACL acl, const GrantPass& pass)
 {
     SECURITY_DESCRIPTOR descriptor;
-    if (acl->AceCount == 0 || (pass.afterInstaller && !IsStillBelow(handle, pass.workFinal)))
+    if (acl->AceCount == 0 || (pass.afterInstaller && !IsStillBelow(entry.handle, entry.folder, pass.workPath)))
         return TRUE;
-    return BuildInheritedDescriptor(acl, pass.functions, &descriptor) && Store(handle, &descriptor, pass);
+    return BuildInheritedDescriptor(acl, pass.functions, &descriptor) && Store(entry.handle, &descriptor, pass);
 }
 
 // Hands the work folder's new DACL `workAcl` down the tree, parents first:
@@ -271,7 +287,7 @@ static BOOL GrantTree(PACL workAcl, const CExpandedTree& tree, const GrantPass& 
             FreeBlock(*acl);
             *acl = NULL;
         }
-        stored = stored && StoreInheritedDacl(entry.handle, *acl, pass);
+        stored = stored && StoreInheritedDacl(entry, *acl, pass);
         if (!stored && granted) {
             error = GetLastError();
             granted = FALSE;
@@ -336,8 +352,10 @@ static BOOL GrantEveryone(const CHeldFolder& workFolder, const CExpandedTree& tr
         SID_IDENTIFIER_AUTHORITY worldAuthority = SECURITY_WORLD_SID_AUTHORITY;
         PSID everyone = NULL;
         if (AllocateAndInitializeSid(&worldAuthority, 1, SECURITY_WORLD_RID, 0, 0, 0, 0, 0, 0, 0, &everyone)) {
-            GrantPass pass = {access, afterInstaller, functions, workFolder.FinalPath()};
-            granted = GrantToSid(workFolder, tree, everyone, pass);
+            CFinalPath workPath;
+            GrantPass pass = {access, afterInstaller, functions, workPath};
+            granted = (!afterInstaller || VolumePath(workFolder.Handle(), &workPath)) &&
+                      GrantToSid(workFolder, tree, everyone, pass);
             FreeSid(everyone);
         }
     }
