@@ -1,5 +1,7 @@
 #include "ExpandedTree.h"
 
+#include "NoFollow.h"
+
 BOOL CExpandedTree::Add(HANDLE handle, LONG parent, BOOL folder, LONG* index)
 {
     if (handle == INVALID_HANDLE_VALUE)

@@ -9,11 +9,10 @@
 // folder itself, or the entry of that folder, which always comes first.
 const LONG kTreeRoot = -1;
 
-// How the tree's files are held, and its folders once the installer starts:
-// no data access, so that no share mode stands in anyone's way, and the
-// rights the grants need: read and write the DACL, take the label away.
+// How the tree's files are held, and its folders once the installer starts,
+// sharing everything (kShareAll): no data access, so that no share mode
+// stands in anyone's way, and the rights the grants need: read and write the DACL, take the label away.
 const DWORD kHeldForSecurity = FILE_READ_ATTRIBUTES | READ_CONTROL | WRITE_DAC | WRITE_OWNER;
-const DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 
 class CExpandedTree {
 public:

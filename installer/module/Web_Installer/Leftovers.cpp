@@ -39,8 +39,7 @@ static BOOL ClearReadOnly(HANDLE held, const WCHAR* path)
     FILE_BASIC_INFO basic;
     memset(&basic, 0, sizeof(basic));
     basic.FileAttributes = FILE_ATTRIBUTE_NORMAL;
-    CFileHandle writable(ReOpenFile(held, FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                    FILE_FLAG_OPEN_REPARSE_POINT));
+    CFileHandle writable(ReOpenFile(held, FILE_WRITE_ATTRIBUTES, kShareAll, FILE_FLAG_OPEN_REPARSE_POINT));
     if (writable.IsValid())
         return SetFileInformationByHandle(writable.Get(), FileBasicInfo, &basic, sizeof(basic));
     return GetLastError() == ERROR_ACCESS_DENIED && SetFileAttributesW(path, FILE_ATTRIBUTE_NORMAL);

@@ -25,6 +25,8 @@ BOOL WidenPath(const char* path, CWidePathText* wide);
 // into a folder opens the folder for writing.
 const DWORD kFolderAccess = FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES | READ_CONTROL;
 const DWORD kFolderSharing = FILE_SHARE_READ | FILE_SHARE_WRITE;
+// A handle that stands in nobody's way.
+const DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 
 // Opens the object at `path` itself, a link as a link.
 HANDLE OpenItself(const WCHAR* path, DWORD access, DWORD share);

@@ -42,7 +42,7 @@ static BOOL IsIntactFile(const char* path, const WCHAR* expectedFinal, DWORD siz
     CWidePathText wide;
     if (!WidenPath(path, &wide))
         return FALSE;
-    CFileHandle file(OpenItself(wide, FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE));
+    CFileHandle file(OpenItself(wide, FILE_READ_ATTRIBUTES, kShareAll));
     if (!file.IsValid() || !IsRegularFileAt(file.Get(), expectedFinal, found))
         return FALSE;
     if (*found != size)
